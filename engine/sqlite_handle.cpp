@@ -1,0 +1,202 @@
+// The engine's one error path, statement helpers and the checked opening of a file.
+#include "sqlite_handle.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+namespace engine {
+
+long errorNumber(int rc) {
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return err::FileInUse;
+    case SQLITE_CORRUPT:
+        return err::CannotOpenDatabase;
+    case SQLITE_NOTADB:
+        return err::NotADatabase;
+    case SQLITE_CANTOPEN:
+        return err::NotValidPath;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+        return err::ReadOnlyFile;
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+        return err::IoFailure;
+    case SQLITE_CONSTRAINT:
+        return err::ConstraintViolation;
+    case SQLITE_ERROR:
+        return err::SqlSyntax;
+    case SQLITE_MISUSE:
+    case SQLITE_RANGE:
+        return err::InvalidOperation;
+    default:
+        return err::EngineFailure;
+    }
+}
+
+void raise(int rc, sqlite3* db, const std::string& doing) {
+    std::string text = doing;
+    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    if (msg && *msg) {
+        if (!text.empty())
+            text += ": ";
+        text += msg;
+    }
+    if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+        text += " (the file is in use by another program)";
+    throw Error(errorNumber(rc), text);
+}
+
+Stmt::Stmt(sqlite3* db, const std::string& sql, const char** tail) : db_(db) {
+    const char* t = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &st_, &t);
+    if (rc != SQLITE_OK) {
+        reset();
+        raise(rc, db, "Cannot prepare statement");
+    }
+    if (tail)
+        *tail = t;
+}
+
+bool Stmt::step() {
+    int rc = sqlite3_step(st_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    raise(rc, db_, "");
+}
+
+void Stmt::bind(int i, const std::string& text) {
+    check(sqlite3_bind_text(st_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT),
+          db_, "Cannot bind value");
+}
+
+void Stmt::bind(int i, long long v) {
+    check(sqlite3_bind_int64(st_, i, v), db_, "Cannot bind value");
+}
+
+std::string Stmt::text(int col) const {
+    const unsigned char* p = sqlite3_column_text(st_, col);
+    if (!p)
+        return {};
+    return std::string(reinterpret_cast<const char*>(p),
+                       static_cast<size_t>(sqlite3_column_bytes(st_, col)));
+}
+
+long long Stmt::integer(int col) const { return sqlite3_column_int64(st_, col); }
+
+void exec(sqlite3* db, const std::string& sql) {
+    char* msg = nullptr;
+    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
+    if (rc != SQLITE_OK) {
+        std::string text = msg ? msg : sqlite3_errstr(rc);
+        sqlite3_free(msg);
+        long n = errorNumber(rc);
+        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
+            text += " (the file is in use by another program)";
+        throw Error(n, text);
+    }
+}
+
+std::string queryText(sqlite3* db, const std::string& sql) {
+    Stmt st(db, sql);
+    if (!st.step())
+        return {};
+    return st.text(0);
+}
+
+std::string bracket(const std::string& name) {
+    std::string out = "[";
+    for (char c : name) {
+        if (c == ']')
+            throw Error(err::InvalidOperation, "Invalid name '" + name + "'.");
+        out += c;
+    }
+    return out + "]";
+}
+
+std::string quoteLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out + "'";
+}
+
+namespace {
+
+// The checks that SQLite itself would answer vaguely or not at all: a missing
+// file (SQLite would create it), a folder, an empty file (SQLite takes it for
+// a new database).
+void checkPath(const std::string& path) {
+    if (path.empty())
+        throw Error(err::NotValidPath, "'' is not a valid path.");
+    struct stat sb {};
+    if (::stat(path.c_str(), &sb) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw Error(err::CannotFindFile, "Could not find file '" + path + "'.");
+        throw Error(err::NotValidPath,
+                    "'" + path + "' cannot be used: " + std::string(std::strerror(errno)) + ".");
+    }
+    if (S_ISDIR(sb.st_mode))
+        throw Error(err::NotValidPath, "'" + path + "' is a folder, not a database file.");
+    if (!S_ISREG(sb.st_mode))
+        throw Error(err::NotValidPath, "'" + path + "' is not a regular file.");
+    if (sb.st_size == 0)
+        throw Error(err::NotADatabase,
+                    "Unrecognized database format '" + path + "': the file is empty.");
+    std::ifstream in(path, std::ios::binary);
+    char magic[16] = {};
+    in.read(magic, sizeof magic);
+    if (!in || std::memcmp(magic, "SQLite format 3", 16) != 0)
+        throw Error(err::NotADatabase, "Unrecognized database format '" + path + "'.");
+}
+
+} // namespace
+
+DbHandle openFile(const std::string& path, bool readOnly, bool exclusive) {
+    checkPath(path);
+    if (exclusive && !readOnly && ::access(path.c_str(), W_OK) != 0)
+        throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
+    sqlite3* raw = nullptr;
+    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+                SQLITE_OPEN_PRIVATECACHE;
+    int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+    DbHandle h(raw);
+    if (rc != SQLITE_OK)
+        raise(rc, raw, "Cannot open '" + path + "'");
+    sqlite3_extended_result_codes(raw, 1);
+    if (exclusive) {
+        exec(raw, "PRAGMA locking_mode=EXCLUSIVE");
+        // The lock is taken by the first write; an empty immediate-then-
+        // exclusive transaction takes it now and keeps it until close.
+        try {
+            exec(raw, "BEGIN EXCLUSIVE; COMMIT;");
+        } catch (const Error& e) {
+            if (e.Number() == err::FileInUse)
+                throw Error(err::FileInUse, "Could not use '" + path +
+                                                "'; file already in use by another program.");
+            throw Error(e.Number(), "Cannot open '" + path + "': " + e.Text());
+        }
+        // In WAL mode the exclusive write lock stays on the write-ahead log;
+        // reading the schema below keeps readers out too.
+    }
+    try {
+        queryText(raw, "SELECT count(*) FROM sqlite_schema");
+    } catch (const Error& e) {
+        if (e.Number() == err::FileInUse)
+            throw Error(err::FileInUse,
+                        "Could not use '" + path + "'; file already in use by another program.");
+        throw Error(e.Number(), "Cannot open '" + path + "': " + e.Text());
+    }
+    return h;
+}
+
+} // namespace engine

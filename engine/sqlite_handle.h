@@ -1,0 +1,125 @@
+// Internal to the engine: RAII over SQLite's handles and the one check that
+// turns a failing SQLite call into engine::Error. Only engine/ includes this.
+#pragma once
+
+#include "error.h"
+
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+namespace engine {
+
+class Recordset;
+
+// Raises the engine's error for a failing result code rc of a call on db
+// (db may be null). The error's text names what was being done.
+[[noreturn]] void raise(int rc, sqlite3* db, const std::string& doing);
+
+// Returns rc when it is SQLITE_OK, SQLITE_ROW or SQLITE_DONE; raises otherwise.
+inline int check(int rc, sqlite3* db, const std::string& doing) {
+    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+        raise(rc, db, doing);
+    return rc;
+}
+
+// The engine number for a SQLite result code.
+long errorNumber(int rc);
+
+// An open SQLite connection; closes it in its destructor.
+class DbHandle {
+public:
+    DbHandle() = default;
+    explicit DbHandle(sqlite3* db) : db_(db) {}
+    ~DbHandle() { reset(); }
+    DbHandle(DbHandle&& o) noexcept : db_(o.db_) { o.db_ = nullptr; }
+    DbHandle& operator=(DbHandle&& o) noexcept {
+        if (this != &o) {
+            reset();
+            db_ = o.db_;
+            o.db_ = nullptr;
+        }
+        return *this;
+    }
+    DbHandle(const DbHandle&) = delete;
+    DbHandle& operator=(const DbHandle&) = delete;
+    sqlite3* get() const noexcept { return db_; }
+    explicit operator bool() const noexcept { return db_ != nullptr; }
+    void reset() noexcept {
+        if (db_)
+            sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// A prepared statement; finalized in its destructor.
+class Stmt {
+public:
+    Stmt() = default;
+    // Prepares sql on db; raises on failure. tail, when given, receives the
+    // unparsed rest of sql.
+    Stmt(sqlite3* db, const std::string& sql, const char** tail = nullptr);
+    ~Stmt() { reset(); }
+    Stmt(Stmt&& o) noexcept : st_(o.st_), db_(o.db_) { o.st_ = nullptr; }
+    Stmt& operator=(Stmt&& o) noexcept {
+        if (this != &o) {
+            reset();
+            st_ = o.st_;
+            db_ = o.db_;
+            o.st_ = nullptr;
+        }
+        return *this;
+    }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    sqlite3_stmt* get() const noexcept { return st_; }
+    explicit operator bool() const noexcept { return st_ != nullptr; }
+    void reset() noexcept {
+        if (st_)
+            sqlite3_finalize(st_);
+        st_ = nullptr;
+    }
+    // Steps once; true while a row is there. Raises on failure.
+    bool step();
+    void bind(int i, const std::string& text);
+    void bind(int i, long long v);
+    std::string text(int col) const;
+    long long integer(int col) const;
+
+private:
+    sqlite3_stmt* st_ = nullptr;
+    sqlite3* db_ = nullptr;
+};
+
+// Runs SQL that returns no rows (several statements allowed); raises on failure.
+void exec(sqlite3* db, const std::string& sql);
+// The first column of the first row of a query, as text ("" when there is none).
+std::string queryText(sqlite3* db, const std::string& sql);
+
+// A SQL identifier in square brackets (closing brackets doubled).
+std::string bracket(const std::string& name);
+// A SQL string literal in single quotes.
+std::string quoteLiteral(const std::string& text);
+
+// The open connection behind a Database and its recordsets.
+struct Connection {
+    DbHandle db;
+    std::string path;
+    bool exclusive = false;
+    std::vector<Recordset*> recordsets; // open recordsets, closed with the database
+};
+
+// Opens path with SQLite and reads its schema, so that a file that is no
+// database, or one held by another process, fails here and not later.
+// The checks on the path itself (missing, folder, empty) come first.
+DbHandle openFile(const std::string& path, bool readOnly, bool exclusive);
+
+// SQLite's lock bytes (see os_unix.c): PENDING, RESERVED, then SHARED_SIZE bytes.
+constexpr long long lockPendingByte = 0x40000000;
+constexpr long long lockSharedSize = 510;
+
+} // namespace engine

@@ -1,0 +1,35 @@
+// Writes catalogues: the empty schema with its version marker, and sample
+// catalogues with realistic near-duplicate lookup entries, deterministic for a seed.
+#pragma once
+
+#include "engine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace samplegen {
+
+inline constexpr const char* CurrentProduct = "Mervane 1.7";
+
+struct Options {
+    long items = 1000;
+    long subjects = 200;
+    long publishers = 50;
+    long types = 12;
+    unsigned seed = 1;
+    // The FILEINFO marker; nullopt writes a Null "Product Name".
+    std::optional<std::string> productName = std::string(CurrentProduct);
+};
+
+// Creates a new catalogue at path (which must not exist) with every table and
+// index of the catalogue format and one FILEINFO row carrying productName.
+// Returns it open (shared), for the caller to fill.
+std::unique_ptr<engine::Database>
+CreateCatalogue(const std::string& path,
+                const std::optional<std::string>& productName = std::string(CurrentProduct));
+
+// Writes a sample catalogue at path (which must not exist) as opts says.
+void WriteSampleCatalogue(const std::string& path, const Options& opts);
+
+} // namespace samplegen
