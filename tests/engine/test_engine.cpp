@@ -379,26 +379,30 @@ TEST(ChildProcess, DISABLED_Try) {
     writeFile(path + ".result", std::to_string(number));
 }
 
-class CrossProcess : public ::testing::TestWithParam<std::string> {};
+class CrossProcess : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
 
 // While this process holds the file exclusively, another process can neither
 // open, read, hold nor lock it; after Close it can at once.
 TEST_P(CrossProcess, ExclusiveOpenKeepsOthersOutUntilClosed) {
     TempDir dir;
     std::string path = dir / "held.M17";
+    const auto& [mode, wal] = GetParam();
     makeLookup(path, true, {{1, "A"}});
+    if (wal)
+        DatabaseEngine().OpenDatabase(path)->Execute("PRAGMA journal_mode=WAL");
     auto db = DatabaseEngine().OpenDatabase(path, true);
     auto rs = db->OpenTable("Subjects");
-    ASSERT_EQ(runChild("DISABLED_Try", path, GetParam()), 0);
+    ASSERT_EQ(runChild("DISABLED_Try", path, mode), 0);
     EXPECT_EQ(readFile(path + ".result"), std::to_string(err::FileInUse));
     rs->Close();
     db->Close();
-    ASSERT_EQ(runChild("DISABLED_Try", path, GetParam()), 0);
+    ASSERT_EQ(runChild("DISABLED_Try", path, mode), 0);
     EXPECT_EQ(readFile(path + ".result"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(OtherProcess, CrossProcess,
-                         ::testing::Values("shared", "exclusive", "lock"));
+                         ::testing::Combine(::testing::Values("shared", "exclusive", "lock"),
+                                            ::testing::Bool()));
 
 // The reverse: a file held exclusively by another process is refused here.
 TEST(CrossProcessHeldElsewhere, OpenAndLockAreRefused) {
