@@ -1,0 +1,481 @@
+// Repair tests: copies of a generated catalogue damaged by overwriting or
+// cutting off bytes must come back sound, holding every row that SQLite's own
+// recovery reads from the damaged bytes; sound files and bad input stay as
+// they were.
+#include "engine.h"
+#include "samplegen.h"
+
+#include <sqlite3.h>
+#include <sqlite3recover.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+using engine::DatabaseEngine;
+namespace err = engine::err;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        std::string tmpl = (fs::temp_directory_path() / "repair-test-XXXXXX").string();
+        path_ = ::mkdtemp(tmpl.data());
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    std::string operator/(const std::string& name) const {
+        return (fs::path(path_) / name).string();
+    }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A raw SQLite connection: the independent view of what the engine wrote.
+class Raw {
+public:
+    explicit Raw(const std::string& path) {
+        sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+    }
+    ~Raw() { sqlite3_close_v2(db_); }
+    sqlite3* get() const { return db_; }
+    // Every row of a query, its columns joined by '|'.
+    std::vector<std::string> rows(const std::string& sql) const {
+        std::vector<std::string> out;
+        sqlite3_stmt* st = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+        while (st && sqlite3_step(st) == SQLITE_ROW) {
+            std::string row;
+            for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                const unsigned char* t = sqlite3_column_text(st, i);
+                row += (i ? "|" : "") + std::string(t ? reinterpret_cast<const char*>(t) : "");
+            }
+            out.push_back(row);
+        }
+        sqlite3_finalize(st);
+        return out;
+    }
+    std::string one(const std::string& sql) const {
+        auto r = rows(sql);
+        return r.empty() ? std::string() : r.front();
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// Each row of a table as a record reads: quote(rowid)|quote(field)|..., with
+// the INTEGER PRIMARY KEY's field Null as on disk (and in lost_and_found).
+std::multiset<std::string> rowsOf(const Raw& db, const std::string& table) {
+    std::string cols = "quote(rowid)";
+    for (const auto& c : db.rows("SELECT CASE WHEN pk AND upper(type)='INTEGER' THEN 'NULL' ELSE "
+                                 "'\"' || name || '\"' END FROM pragma_table_info('" +
+                                 table + "')"))
+        cols += " || '|' || quote(" + c + ")";
+    auto r = db.rows("SELECT " + cols + " FROM \"" + table + "\"");
+    return {r.begin(), r.end()};
+}
+
+// The generated catalogue every test copies: enough items for a few hundred pages.
+const std::string& pristine() {
+    static TempDir dir;
+    static const std::string path = [] {
+        std::string p = dir / "pristine.M17";
+        samplegen::Options o;
+        o.items = 3000;
+        o.seed = 7;
+        samplegen::WriteSampleCatalogue(p, o);
+        return p;
+    }();
+    return path;
+}
+
+unsigned be16(const std::string& b, size_t at) {
+    return (unsigned{static_cast<unsigned char>(b[at])} << 8) |
+           static_cast<unsigned char>(b[at + 1]);
+}
+unsigned be32(const std::string& b, size_t at) {
+    return (be16(b, at) << 16) | be16(b, at + 2);
+}
+
+// The pages of the b-tree rooted at root, found by walking the file's bytes.
+void walkTree(const std::string& bytes, unsigned pageSize, unsigned root,
+              std::vector<unsigned>& leaves, std::vector<unsigned>& interiors) {
+    size_t page = size_t{root - 1} * pageSize;
+    size_t h = page + (root == 1 ? 100 : 0);
+    unsigned type = static_cast<unsigned char>(bytes.at(h));
+    if (type != 2 && type != 5) {
+        leaves.push_back(root);
+        return;
+    }
+    interiors.push_back(root);
+    for (unsigned i = 0; i < be16(bytes, h + 3); ++i)
+        walkTree(bytes, pageSize, be32(bytes, page + be16(bytes, h + 12 + 2 * i)), leaves,
+                 interiors);
+    walkTree(bytes, pageSize, be32(bytes, h + 8), leaves, interiors);
+}
+
+struct Tree {
+    std::vector<unsigned> leaves, interiors;
+    unsigned pageSize = 0;
+};
+
+Tree treeOf(const std::string& path, const std::string& name) {
+    Tree t;
+    unsigned root = 0;
+    {
+        Raw db(path);
+        root = static_cast<unsigned>(
+            std::stoul(db.one("SELECT rootpage FROM sqlite_schema WHERE name='" + name + "'")));
+        t.pageSize = static_cast<unsigned>(std::stoul(db.one("PRAGMA page_size")));
+    }
+    walkTree(readFile(path), t.pageSize, root, t.leaves, t.interiors);
+    return t;
+}
+
+void overwrite(const std::string& path, size_t at, const std::string& bytes) {
+    std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(static_cast<std::streamoff>(at));
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void zeroPage(const std::string& path, const Tree& t, unsigned page) {
+    overwrite(path, size_t{page - 1} * t.pageSize, std::string(t.pageSize, '\0'));
+}
+
+// What SQLite's recovery reads from the file at path, written to out the way
+// the repair is to read it: rowids kept, freed pages left alone.
+void recoverCopy(const std::string& path, const std::string& out) {
+    fs::copy_file(path, out + ".src");
+    Raw in(out + ".src");
+    sqlite3_recover* r = sqlite3_recover_init(in.get(), "main", out.c_str());
+    int on = 1, off = 0;
+    sqlite3_recover_config(r, SQLITE_RECOVER_LOST_AND_FOUND, const_cast<char*>("lost_and_found"));
+    sqlite3_recover_config(r, SQLITE_RECOVER_ROWIDS, &on);
+    sqlite3_recover_config(r, SQLITE_RECOVER_FREELIST_CORRUPT, &off);
+    sqlite3_recover_run(r);
+    ASSERT_EQ(sqlite3_recover_finish(r), SQLITE_OK);
+}
+
+// Checks that every row in the recovered file oracle is in repaired: rows of
+// a table in that table, lost-and-found rows either still in a lost-and-found
+// table or back, under their old rowid, in a table of their field count.
+void expectEveryRecoveredRow(const std::string& oracle, const std::string& repaired) {
+    Raw o(oracle), r(repaired);
+    const std::string laf = "lost_and_found";
+    std::map<size_t, std::multiset<std::string>> byFields; // where a stray row may be now
+    for (const auto& t : o.rows("SELECT name FROM sqlite_schema WHERE type='table'")) {
+        if (t == laf)
+            continue;
+        auto have = rowsOf(r, t);
+        for (const auto& row : rowsOf(o, t))
+            ASSERT_TRUE(have.count(row)) << "row " << row << " of " << t << " was lost";
+        byFields[r.rows("SELECT 1 FROM pragma_table_info('" + t + "')").size()].merge(have);
+    }
+    if (o.one("SELECT count(*) FROM sqlite_schema WHERE name='" + laf + "'") != "1")
+        return;
+    auto stray = [&](const Raw& db, const std::string& n) {
+        std::string cols = "quote(id)";
+        for (int c = 0; c < std::stoi(n); ++c)
+            cols += " || '|' || quote(c" + std::to_string(c) + ")";
+        return db.rows("SELECT " + cols + " FROM " + laf + " WHERE nfield=" + n);
+    };
+    bool kept = r.one("SELECT count(*) FROM sqlite_schema WHERE name='" + laf + "'") == "1";
+    for (const auto& n : o.rows("SELECT DISTINCT nfield FROM " + laf)) {
+        auto still = kept ? stray(r, n) : std::vector<std::string>{};
+        for (const auto& row : stray(o, n))
+            EXPECT_TRUE(std::count(still.begin(), still.end(), row) ||
+                        byFields[std::stoul(n)].count(row))
+                << "lost-and-found row " << row << " was lost";
+    }
+}
+
+// SQLite's verdict on the file: "ok", its first complaint, or why it cannot check.
+std::string integrity(const std::string& path) {
+    Raw db(path);
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
+        return sqlite3_errmsg(db.get());
+    std::string verdict = sqlite3_step(st) == SQLITE_ROW
+                              ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
+                              : sqlite3_errmsg(db.get());
+    sqlite3_finalize(st);
+    return verdict;
+}
+
+// Repairs path; returns the engine's error number, 0 for none.
+long repair(const std::string& path) {
+    try {
+        DatabaseEngine().RepairDatabase(path);
+    } catch (const engine::Error& e) {
+        return e.Number();
+    }
+    return 0;
+}
+
+} // namespace
+
+// ---- Damaged catalogues ----------------------------------------------------
+
+struct Damage {
+    const char* name;
+    std::function<void(const std::string&)> apply;
+    bool everyItemKept; // the damage leaves every item readable somewhere
+    // SQLite's recovery cannot read the damaged file at all: every row of the
+    // undamaged catalogue is expected instead.
+    bool pristineIsOracle = false;
+};
+
+class DamagedCatalogue : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(DamagedCatalogue, ComesBackSoundWithEveryRecoverableRow) {
+    TempDir dir;
+    std::string path = dir / "damaged.M17";
+    fs::copy_file(pristine(), path);
+    GetParam().apply(path);
+    ASSERT_NE(integrity(path), "ok") << "the damage did not damage";
+    std::string oracle = pristine();
+    if (!GetParam().pristineIsOracle) {
+        oracle = dir / "oracle.db";
+        recoverCopy(path, oracle);
+    }
+
+    DatabaseEngine().RepairDatabase(path);
+
+    EXPECT_EQ(integrity(path), "ok");
+    expectEveryRecoveredRow(oracle, path);
+    Raw after(path);
+    EXPECT_EQ(after.one("SELECT [Product Name] FROM FILEINFO"), "Mervane 1.7");
+    if (GetParam().everyItemKept) {
+        EXPECT_EQ(after.one("SELECT count(*) FROM [MERVANE RECORDS]"), "3000");
+    }
+    for (const char* suffix : {"-journal", "-wal"})
+        EXPECT_FALSE(fs::exists(path + suffix));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Repair, DamagedCatalogue,
+    ::testing::Values(
+        Damage{"ZeroedTablePage",
+               [](const std::string& p) {
+                   Tree tree = treeOf(p, "MERVANE RECORDS");
+                   zeroPage(p, tree, tree.leaves[tree.leaves.size() / 2]);
+               },
+               false},
+        // Its leaves become orphans; their field count is the item table's alone.
+        Damage{"ZeroedInteriorPage",
+               [](const std::string& p) {
+                   Tree tree = treeOf(p, "MERVANE RECORDS");
+                   zeroPage(p, tree, tree.interiors.back());
+               },
+               true},
+        Damage{"ZeroedIndexPage",
+               [](const std::string& p) {
+                   Tree tree = treeOf(p, "Subject 1 Index");
+                   zeroPage(p, tree, tree.leaves[tree.leaves.size() / 2]);
+               },
+               true},
+        Damage{"TruncatedFile",
+               [](const std::string& p) { fs::resize_file(p, fs::file_size(p) * 6 / 10); }, false},
+        // The magic and every header field gone: only the page structure says SQLite.
+        Damage{"ZeroedHeader",
+               [](const std::string& p) { overwrite(p, 0, std::string(100, '\0')); }, true},
+        // Versions SQLite's recovery stops at, too.
+        Damage{"OverwrittenHeader",
+               [](const std::string& p) { overwrite(p, 0, std::string(100, '\xA5')); }, true,
+               true}),
+    [](const ::testing::TestParamInfo<Damage>& damage) { return std::string(damage.param.name); });
+
+// Orphaned rows go back only where their field count points to one table:
+// items do, lookup rows (three tables of one shape) stay in lost_and_found.
+TEST(Repair, OrphansGoHomeOnlyWhenTheirShapeIsUnique) {
+    TempDir dir;
+    std::string path = dir / "orphans.M17";
+    fs::copy_file(pristine(), path);
+    std::set<std::string> subjects;
+    {
+        auto r = Raw(path).rows("SELECT rowid || '|' || quote([Subject Code]) || '|' || "
+                                "quote([Subject Name]) FROM Subjects");
+        subjects = {r.begin(), r.end()};
+    }
+    Tree items = treeOf(path, "MERVANE RECORDS");
+    Tree names = treeOf(path, "Subjects");
+    ASSERT_FALSE(names.interiors.empty()) << "Subjects needs more than one page";
+    zeroPage(path, items, items.interiors.back());
+    zeroPage(path, names, names.interiors.front());
+
+    DatabaseEngine().RepairDatabase(path);
+
+    Raw after(path);
+    EXPECT_EQ(after.one("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(after.one("SELECT count(*) FROM [MERVANE RECORDS]"), "3000");
+    EXPECT_EQ(after.one("SELECT count(*) FROM Subjects"), "0");
+    auto stray = after.rows("SELECT id || '|' || quote(c0) || '|' || quote(c1) FROM lost_and_found "
+                            "WHERE nfield=2 AND id IS NOT NULL");
+    for (const auto& s : subjects)
+        EXPECT_TRUE(std::find(stray.begin(), stray.end(), s) != stray.end()) << s;
+    EXPECT_EQ(after.one("SELECT count(*) FROM lost_and_found WHERE nfield=10"), "0");
+}
+
+// A sound file is not rewritten: same bytes, same modification time, same file.
+TEST(Repair, SoundFileIsLeftAsItIs) {
+    TempDir dir;
+    std::string path = dir / "sound.M17";
+    fs::copy_file(pristine(), path);
+    struct stat before {
+    }, after{};
+    ::stat(path.c_str(), &before);
+    std::string bytes = readFile(path);
+
+    DatabaseEngine().RepairDatabase(path);
+
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+// Keys changed inside index entries, the pages themselves intact: rebuilding
+// the index mends the file in place and every row stays as it was.
+TEST(Repair, IndexContentDamageIsMendedInPlace) {
+    TempDir dir;
+    std::string path = dir / "index.M17";
+    fs::copy_file(pristine(), path);
+    auto itemsBefore = rowsOf(Raw(path), "MERVANE RECORDS");
+    Tree t = treeOf(path, "Subject 1 Index");
+    std::string bytes = readFile(path);
+    size_t page = size_t{t.leaves[t.leaves.size() / 2] - 1} * t.pageSize;
+    int changed = 0;
+    for (unsigned cell = 0; cell < be16(bytes, page + 3) && changed < 5; ++cell) {
+        // Cell: payload size, header size, two serial types, then the key's first byte.
+        size_t at = page + be16(bytes, page + 8 + 2 * cell);
+        unsigned type = static_cast<unsigned char>(bytes[at + 2]);
+        if (type < 1 || type > 4)
+            continue; // 0 and 1 have no bytes of their own
+        overwrite(path, at + 4, std::string(1, static_cast<char>(bytes[at + 4] ^ 0x55)));
+        ++changed;
+    }
+    ASSERT_EQ(changed, 5);
+    ASSERT_EQ(Raw(path).one("PRAGMA quick_check"), "ok") << "the pages must stay intact";
+    ASSERT_NE(integrity(path), "ok");
+    struct stat before {
+    }, after{};
+    ::stat(path.c_str(), &before);
+
+    DatabaseEngine().RepairDatabase(path);
+
+    ::stat(path.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the file was rebuilt, not reindexed";
+    EXPECT_EQ(integrity(path), "ok");
+    EXPECT_EQ(rowsOf(Raw(path), "MERVANE RECORDS"), itemsBefore);
+}
+
+// Rows deleted before the damage lie on freed pages, which the repair does not read.
+TEST(Repair, DeletedRowsStayDeleted) {
+    TempDir dir;
+    std::string path = dir / "deleted.M17";
+    fs::copy_file(pristine(), path);
+    {
+        Raw db(path);
+        ASSERT_EQ(
+            sqlite3_exec(db.get(),
+                         "DELETE FROM [MERVANE RECORDS] WHERE [Item Number] BETWEEN 1001 AND 2000",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+        ASSERT_NE(db.one("PRAGMA freelist_count"), "0");
+    }
+    Tree t = treeOf(path, "MERVANE RECORDS");
+    zeroPage(path, t, t.leaves.back());
+
+    DatabaseEngine().RepairDatabase(path);
+
+    Raw after(path);
+    EXPECT_EQ(after.one("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(
+        after.one(
+            "SELECT count(*) FROM [MERVANE RECORDS] WHERE [Item Number] BETWEEN 1001 AND 2000"),
+        "0");
+    if (after.one("SELECT count(*) FROM sqlite_schema WHERE name='lost_and_found'") == "1") {
+        EXPECT_EQ(after.one("SELECT count(*) FROM lost_and_found WHERE id BETWEEN 1001 AND 2000"),
+                  "0");
+    }
+}
+
+// Through a symbolic link the file itself is rebuilt; the link stays a link.
+TEST(Repair, FileBehindASymbolicLinkIsRepaired) {
+    TempDir dir;
+    std::string path = dir / "real.M17";
+    fs::copy_file(pristine(), path);
+    Tree t = treeOf(path, "MERVANE RECORDS");
+    zeroPage(path, t, t.leaves.front());
+    fs::create_symlink(path, dir / "link.M17");
+
+    DatabaseEngine().RepairDatabase(dir / "link.M17");
+
+    EXPECT_TRUE(fs::is_symlink(dir / "link.M17"));
+    EXPECT_EQ(integrity(path), "ok");
+}
+
+// While another holder keeps the file (a lock like another process's) the
+// repair refuses it, writing nothing.
+TEST(Repair, FileHeldElsewhereIsRefusedUntouched) {
+    TempDir dir;
+    std::string path = dir / "held.M17";
+    fs::copy_file(pristine(), path);
+    Tree t = treeOf(path, "MERVANE RECORDS");
+    zeroPage(path, t, t.leaves.front());
+    std::string bytes = readFile(path);
+    auto other = DatabaseEngine().LockDatabase(path);
+    EXPECT_EQ(repair(path), err::FileInUse);
+    EXPECT_EQ(readFile(path), bytes);
+    other->Release();
+    EXPECT_EQ(repair(path), 0);
+    EXPECT_EQ(integrity(path), "ok");
+}
+
+// Paths that hold no database are refused with the engine's error, untouched.
+TEST(Repair, BadInputIsRefusedUntouched) {
+    TempDir dir;
+    std::string noise(65536, '\0');
+    unsigned x = 12345;
+    for (auto& c : noise)
+        c = static_cast<char>((x = x * 1103515245 + 12345) >> 16);
+    struct Case {
+        std::string name, bytes;
+        long expected;
+    };
+    std::vector<Case> cases = {{"empty.M17", "", err::NotADatabase},
+                               {"text.M17", "Mervane 1.7 catalogue\n", err::NotADatabase},
+                               {"zeros.M17", std::string(65536, '\0'), err::NotADatabase},
+                               {"noise.M17", noise, err::NotADatabase}};
+    for (const auto& c : cases) {
+        writeFile(dir / c.name, c.bytes);
+        EXPECT_EQ(repair(dir / c.name), c.expected) << c.name;
+        EXPECT_EQ(readFile(dir / c.name), c.bytes) << c.name;
+    }
+    EXPECT_EQ(repair(dir / "missing.M17"), err::CannotFindFile);
+    fs::create_directory(dir / "folder.M17");
+    EXPECT_EQ(repair(dir / "folder.M17"), err::NotValidPath);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 5)
+        << "nothing but the cases may be left in the folder";
+}
