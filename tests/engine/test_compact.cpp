@@ -2,6 +2,7 @@
 // from the records themselves), the copy holding what the source holds, the
 // source left as it was, and every refusal leaving nothing behind.
 #include "engine.h"
+#include "support.h"
 #include "samplegen.h"
 
 #include <sqlite3.h>
@@ -18,39 +19,14 @@
 #include <set>
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 using engine::DatabaseEngine;
 using engine::GeneralLocale;
 namespace err = engine::err;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "compact-test-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const {
-        return (fs::path(path_) / name).string();
-    }
-    const std::string& path() const { return path_; }
-    // The names in the folder: what a failed compaction must not add to.
-    std::set<std::string> names() const {
-        std::set<std::string> out;
-        for (const auto& e : fs::directory_iterator(path_))
-            out.insert(e.path().filename().string());
-        return out;
-    }
-
-private:
-    std::string path_;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Compacts from into to; returns the engine's error number, 0 for none.
 long compact(const std::string& from, const std::string& to, long options = 68,

@@ -1,6 +1,7 @@
 // Engine tests: opening, the recordset walk and seek, Execute, transactions,
 // bad input, and exclusive holds across two real processes.
 #include "engine.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -18,39 +19,15 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 using engine::DatabaseEngine;
 using engine::Error;
 using engine::Variant;
 namespace err = engine::err;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "engine-test-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(path_, ec);
-    }
-    std::string operator/(const std::string& name) const { return (fs::path(path_) / name).string(); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A lookup table with the given field order and rows (Null names as nullopt).
 void makeLookup(const std::string& path, bool codeFirst,

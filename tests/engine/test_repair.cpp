@@ -3,6 +3,7 @@
 // recovery reads from the damaged bytes; sound files and bad input stay as
 // they were.
 #include "engine.h"
+#include "support.h"
 #include "samplegen.h"
 
 #include <sqlite3.h>
@@ -21,34 +22,13 @@
 #include <set>
 
 namespace fs = std::filesystem;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 using engine::DatabaseEngine;
 namespace err = engine::err;
 
 namespace {
-
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "repair-test-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const {
-        return (fs::path(path_) / name).string();
-    }
-
-private:
-    std::string path_;
-};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // A raw SQLite connection: the independent view of what the engine wrote.
 class Raw {
