@@ -23,15 +23,6 @@ namespace {
 
 constexpr long knownOptions = opt::Decrypt | opt::Version20 | opt::Version40;
 
-DbHandle openCopy(const std::string& path, int flags) {
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw,
-                             flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, nullptr);
-    DbHandle h(raw);
-    check(rc, raw, "Cannot open '" + path + "'");
-    sqlite3_extended_result_codes(raw, 1);
-    return h;
-}
 
 // The row count of every table that has rows of its own (virtual tables have none).
 std::map<std::string, long long> rowCounts(sqlite3* db) {
@@ -213,7 +204,7 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
         // its source. It is opened for writing because SQLite copies the
         // b-trees of a read-only source row by row, rebuilding every index
         // by insertion: thirty times slower, and a larger file.
-        DbHandle src = openCopy(source, SQLITE_OPEN_READWRITE);
+        DbHandle src = openConnection(source, SQLITE_OPEN_READWRITE);
         // The copy is flushed once, when it is complete.
         exec(src.get(), "PRAGMA synchronous=OFF");
         // Reading a format-4 schema clears the setting, so it is set after the read.
@@ -224,7 +215,7 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
         exec(src.get(), "VACUUM INTO " + quoteLiteral(temp.path()));
     }
     {
-        DbHandle copy = openCopy(temp.path(), SQLITE_OPEN_READWRITE);
+        DbHandle copy = openConnection(temp.path(), SQLITE_OPEN_READWRITE);
         // A failed rewrite discards the whole copy, so it needs no journal;
         // the file is flushed once, below.
         exec(copy.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");

@@ -36,15 +36,6 @@ bool isDamage(int rc) {
     return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
 }
 
-DbHandle openConnection(const std::string& name, int flags) {
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(name.c_str(), &raw,
-                             flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, nullptr);
-    DbHandle h(raw);
-    check(rc, raw, "Cannot open '" + name + "'");
-    sqlite3_extended_result_codes(raw, 1);
-    return h;
-}
 
 // Reads the whole file through the page cache's memory map where it fits:
 // the check reads every page, most of them more than once.

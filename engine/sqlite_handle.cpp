@@ -161,18 +161,22 @@ void checkPath(const std::string& path) {
 
 } // namespace
 
+DbHandle openConnection(const std::string& name, int flags) {
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(name.c_str(), &raw,
+                             flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, nullptr);
+    DbHandle h(raw);
+    check(rc, raw, "Cannot open '" + name + "'");
+    sqlite3_extended_result_codes(raw, 1);
+    return h;
+}
+
 DbHandle openFile(const std::string& path, bool readOnly, bool exclusive) {
     checkPath(path);
     if (exclusive && !readOnly && ::access(path.c_str(), W_OK) != 0)
         throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
-    sqlite3* raw = nullptr;
-    int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
-                SQLITE_OPEN_PRIVATECACHE;
-    int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
-    DbHandle h(raw);
-    if (rc != SQLITE_OK)
-        raise(rc, raw, "Cannot open '" + path + "'");
-    sqlite3_extended_result_codes(raw, 1);
+    DbHandle h = openConnection(path, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+    sqlite3* raw = h.get();
     if (exclusive) {
         exec(raw, "PRAGMA locking_mode=EXCLUSIVE");
         // The lock is taken by the first write; an empty immediate-then-

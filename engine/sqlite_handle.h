@@ -113,6 +113,10 @@ struct Connection {
     std::vector<Recordset*> recordsets; // open recordsets, closed with the database
 };
 
+// Opens a plain connection on name (a path, or a file: URI where flags allow
+// it) with extended result codes; raises when SQLite refuses.
+DbHandle openConnection(const std::string& name, int flags);
+
 // Opens path with SQLite and reads its schema, so that a file that is no
 // database, or one held by another process, fails here and not later.
 // The checks on the path itself (missing, folder, empty) come first.
