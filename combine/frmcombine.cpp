@@ -448,6 +448,10 @@ void frmCombine::Command2_Click() {
         if (!dbCatalogue)
             throw engine::Error(ObjectNotSet, "Object variable not set");
         engine::Database& db = *dbCatalogue;
+        // A combine of many entries re-points many items: show the hourglass
+        // while it runs. An error ends the program, so only success restores it.
+        const std::int16_t savedPointer = MousePointer();
+        SetMousePointer(Hourglass);
         {
             // All statements of one combine take effect together or not at
             // all: a failure rolls back whatever ran before it.
@@ -485,5 +489,6 @@ void frmCombine::Command2_Click() {
                 List2->RemoveItem(i);
             }
         }
+        SetMousePointer(savedPointer);
     });
 }

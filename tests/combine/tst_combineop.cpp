@@ -143,6 +143,8 @@ private slots:
             std::erase_if(rows, [&](const Row& r) { return merged.count(r.data) > 0; });
         QVERIFY(snapshot(*w) == expected);
         QVERIFY(l2->List(l2->ListIndex()) == target && l2->ItemData(l2->ListIndex()) == targetCode);
+        QCOMPARE(w->MousePointer(), std::int16_t(0));
+        QVERIFY(w->cursor().shape() != Qt::WaitCursor);
         pressCombine(*w);
         QCOMPARE(seam.messages.back().text, QStringLiteral("Nothing to Combine!"));
         QVERIFY(!seam.endCode);
