@@ -225,6 +225,8 @@ struct Damage {
     bool pristineIsOracle = false;
 };
 
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
 class DamagedCatalogue : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedCatalogue, ComesBackSoundWithEveryRecoverableRow) {
