@@ -262,7 +262,10 @@ bool frmCombine::OpenCatalogue(const QString& path) {
     const std::string file = path.toStdString();
     if (CheckCatalogueVersion(file)) {
         result = true;
-        setWindowTitle(ui::AppTitle + QStringLiteral(" - [") + CMDialog1.FileName + u']');
+        // Qt reads "[*]" in a title as its modified-marker; doubled it shows as itself.
+        QString shownPath = CMDialog1.FileName;
+        shownPath.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+        setWindowTitle(ui::AppTitle + QStringLiteral(" - [") + shownPath + u']');
         dbCatalogue = engine::DatabaseEngine().OpenDatabase(file, true);
         rsFileInfo = dbCatalogue->OpenTable("FILEINFO");
         rsSubjects = dbCatalogue->OpenTable("Subjects");

@@ -241,6 +241,13 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
                                                 "' does not hold every row of it; '" + destination +
                                                 "' was not written.");
     }
+    // A read-only connection that closes last leaves a write-ahead log and
+    // its index beside the source; a read-write one removes them.
+    if (queryText(pin.get(), "PRAGMA journal_mode") == "wal") {
+        DbHandle last = openConnection(source, SQLITE_OPEN_READWRITE);
+        queryText(last.get(), "SELECT count(*) FROM sqlite_schema");
+        pin.reset();
+    }
     unsigned format = schemaFormat(temp.path());
     if (format != (legacy ? 1u : 4u))
         throw Error(err::EngineFailure, "The compacted copy of '" + source +

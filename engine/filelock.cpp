@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 namespace engine {
 
@@ -37,6 +38,19 @@ void settle(const std::string& path) {
     // Closing the last connection removes the log.
 }
 
+// True when a write-ahead log with frames, or a hot rollback journal, still
+// lies beside path: changes that a byte copy of path alone would miss or
+// that SQLite would later play into whatever file bears the name.
+bool pendingLog(const std::string& path) {
+    struct stat sb {};
+    if (::stat((path + "-wal").c_str(), &sb) == 0 && sb.st_size > 0)
+        return true;
+    std::ifstream journal(path + "-journal", std::ios::binary);
+    static const unsigned char magic[8] = {0xd9, 0xd5, 0x05, 0xf9, 0x20, 0xa1, 0x63, 0xd7};
+    char head[8] = {};
+    return journal.read(head, sizeof head) && std::memcmp(head, magic, sizeof magic) == 0;
+}
+
 } // namespace
 
 FileLock::~FileLock() { Release(); }
@@ -54,6 +68,10 @@ std::unique_ptr<FileLock> DBEngine::LockDatabase(const std::string& path) {
     if (S_ISDIR(sb.st_mode))
         throw Error(err::NotValidPath, "'" + path + "' is a folder, not a database file.");
     settle(path);
+    if (pendingLog(path))
+        throw Error(err::CannotOpenDatabase,
+                    "The database '" + path + "' has changes in its journal or write-ahead log "
+                    "that could not be applied to it; nothing was changed.");
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;

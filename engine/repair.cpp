@@ -325,6 +325,13 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
         exec(rebuilt.get(), "BEGIN");
         restoreOrphans(rebuilt.get(), laf);
         exec(rebuilt.get(), "COMMIT");
+        // With its schema unreadable, every row lands in lost-and-found and no
+        // table is left: such a file is no repair of the old one.
+        if (queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                                     "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\'") == "0")
+            throw Error(err::RepairFailed,
+                        "The database '" + path + "' could not be repaired: none of its tables " +
+                            "could be read back. The file was left as it was.");
         DbHandle peer = openConnection(out.path(), SQLITE_OPEN_READONLY);
         CheckReport report = checkDatabase(rebuilt.get(), peer.get());
         if (!report.sound())

@@ -85,6 +85,11 @@ void run(const CommandLine& commandLine) {
     reached(Step::Locked);
 
     ::unlink(fixName.c_str()); // any failure is ignored: the copy replaces the name anyway
+    // A journal or log left beside an earlier copy belongs to that file:
+    // SQLite would play it into the fresh copy that takes its name.
+    for (const std::string& name : {fixName, keepName})
+        for (const char* suffix : {"-journal", "-wal", "-shm"})
+            ::unlink((name + suffix).c_str());
     reached(Step::FixDeleted);
     repairfiles::copyOver(catalogue, fixName, false, [] { reached(Step::FixWritten); });
     reached(Step::FixCopied);
@@ -129,7 +134,9 @@ std::string ArgumentText(int argc, const char* const argv[]) {
         std::string arg = argv[i];
         if (i > 1)
             text += ' ';
-        if (arg.find(' ') != std::string::npos)
+        // An argument that holds a double quote of its own already says
+        // where its path ends; quoting it again would move that end.
+        if (arg.find(' ') != std::string::npos && arg.find('"') == std::string::npos)
             text += '"' + arg + '"';
         else
             text += arg;

@@ -461,3 +461,18 @@ TEST(Repair, BadInputIsRefusedUntouched) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / ""), fs::directory_iterator()), 5)
         << "nothing but the cases may be left in the folder";
 }
+
+// With the schema page's b-tree header gone every row would land in
+// lost-and-found and no table would be left: that is no repair, and the file
+// stays as it was for a better tool or the safety copy.
+TEST(Repair, FileWithNoTableLeftIsRefusedUntouched) {
+    TempDir dir;
+    std::string path = dir / "schema.M17";
+    fs::copy_file(pristine(), path);
+    std::string bytes = readFile(path);
+    bytes[100] = '\x01'; // no b-tree page type
+    writeFile(path, bytes);
+    EXPECT_EQ(repair(path), err::RepairFailed);
+    EXPECT_EQ(readFile(path), bytes);
+    EXPECT_EQ(dir.names(), std::set<std::string>{"schema.M17"});
+}

@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
             "My Books.M17",
             false,
             0},
+        Row{"OwnQuotesKept", {"\"My Books.M17\"", "-v4"}, "My Books.M17", true, 0},
+        Row{"WholeLineAsOneArgument", {"\"My Books.M17\" -v4"}, "My Books.M17", true, 0},
         Row{"UnquotedPathCutAtBlank", {"My", "Books.M17"}, "", false, 53},
         Row{"SwitchFirstIsPath", {"-v4", "Books.M17"}, "", false, 53},
         Row{"EmptyPath", {"", "-v4"}, "", false, 53},

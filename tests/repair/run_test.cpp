@@ -118,6 +118,47 @@ TEST_F(RepairRunTest, CommittedRowsInAWriteAheadLogAreKept) {
     ASSERT_EQ(o.exitCode, 0) << o.err;
     for (const auto& name : {path, path + ".FIX", path + ".KEEP"})
         EXPECT_EQ(readBack(name), expected) << name;
+    // The copies' own logs go with the connections that made them.
+    for (const auto& name : {path + ".FIX", path + ".KEEP"})
+        for (const char* suffix : {"-wal", "-shm", "-journal"})
+            EXPECT_FALSE(exists(name + suffix)) << name + suffix;
+}
+
+// A hot journal left beside the copies by an interrupted earlier run belongs
+// to the files it was written for: it must not be played into fresh copies.
+TEST_F(RepairRunTest, StaleJournalsBesideTheCopiesAreNotPlayedIntoThem) {
+    const std::string other = dir.at("other.M17");
+    writeFile(other, sampleBytes(3000));
+    Outcome writer = run(dir, REPAIR_HELPER_EXE, {"hot", "other.M17"});
+    ASSERT_EQ(writer.signal, SIGKILL) << writer.out;
+    const std::string stale = readFile(other + "-journal");
+    ASSERT_FALSE(stale.empty());
+    writeFile(path + ".FIX-journal", stale);
+    writeFile(path + ".KEEP-journal", stale);
+
+    Outcome o = repair();
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    for (const auto& name : {path, path + ".FIX", path + ".KEEP"})
+        EXPECT_EQ(readBack(name), original) << name;
+    EXPECT_FALSE(exists(path + ".FIX-journal"));
+    EXPECT_FALSE(exists(path + ".KEEP-journal"));
+}
+
+// Committed changes in a log that cannot be folded into a damaged file would
+// be missing from the copies and later played into the new catalogue: the
+// run is refused before anything is touched.
+TEST_F(RepairRunTest, LogThatCannotBeAppliedIsRefused) {
+    ASSERT_EQ(run(dir, REPAIR_HELPER_EXE, {"wal", catalogueName, "3"}).signal, SIGKILL);
+    ASSERT_TRUE(exists(path + "-wal"));
+    std::string bytes = readFile(path);
+    bytes.replace(0, 16, "not a database!!");
+    writeFile(path, bytes);
+    const auto before = snapshot(dir.work());
+
+    Outcome o = repair();
+    EXPECT_EQ(o.exitCode, 1);
+    EXPECT_EQ(o.err.rfind("repair: error 3049: ", 0), 0u) << o.err;
+    EXPECT_EQ(snapshot(dir.work()), before);
 }
 
 TEST_F(RepairRunTest, HotJournalIsRolledBackBeforeCopying) {
