@@ -223,14 +223,5 @@ std::string fileUri(const std::string& path, const std::string& query) {
     return uri;
 }
 
-std::string quoteIdent(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + "\"";
-}
 
 } // namespace engine

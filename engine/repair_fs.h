@@ -57,7 +57,4 @@ void removeIfPresent(const std::string& path);
 // percent-encoded), with query (e.g. "mode=ro") appended when not empty.
 std::string fileUri(const std::string& path, const std::string& query = {});
 
-// A SQL identifier in double quotes, for any name SQLite allows.
-std::string quoteIdent(const std::string& name);
-
 } // namespace engine

@@ -120,15 +120,23 @@ std::string bracket(const std::string& name) {
     return out + "]";
 }
 
-std::string quoteLiteral(const std::string& text) {
-    std::string out = "'";
+namespace {
+
+std::string enclose(const std::string& text, char quote) {
+    std::string out(1, quote);
     for (char c : text) {
         out += c;
-        if (c == '\'')
-            out += '\'';
+        if (c == quote)
+            out += quote;
     }
-    return out + "'";
+    return out + quote;
 }
+
+} // namespace
+
+std::string quoteLiteral(const std::string& text) { return enclose(text, '\''); }
+
+std::string quoteIdent(const std::string& name) { return enclose(name, '"'); }
 
 namespace {
 

@@ -104,6 +104,8 @@ std::string queryText(sqlite3* db, const std::string& sql);
 std::string bracket(const std::string& name);
 // A SQL string literal in single quotes.
 std::string quoteLiteral(const std::string& text);
+// A SQL identifier in double quotes (any name, double quotes doubled).
+std::string quoteIdent(const std::string& name);
 
 // The open connection behind a Database and its recordsets.
 struct Connection {
