@@ -90,23 +90,6 @@ std::string folderOf(const std::string& path) {
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-void requireDatabaseFile(const std::string& path) {
-    if (path.empty())
-        throw Error(err::NotValidPath, "'' is not a valid path.");
-    struct stat sb {};
-    if (::stat(path.c_str(), &sb) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw Error(err::CannotFindFile, "Could not find file '" + path + "'.");
-        raiseErrno(errno, "'" + path + "' cannot be used");
-    }
-    if (S_ISDIR(sb.st_mode))
-        throw Error(err::NotValidPath, "'" + path + "' is a folder, not a database file.");
-    if (!S_ISREG(sb.st_mode))
-        throw Error(err::NotValidPath, "'" + path + "' is not a regular file.");
-    if (sb.st_size == 0)
-        throw Error(err::NotADatabase,
-                    "Unrecognized database format '" + path + "': the file is empty.");
-}
 
 bool looksLikeSqlite(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

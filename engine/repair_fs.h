@@ -12,10 +12,6 @@ namespace engine {
 // The folder that holds path ("." for a bare file name).
 std::string folderOf(const std::string& path);
 
-// Requires path to name a non-empty regular file. Raises CannotFindFile,
-// NotValidPath (empty path, folder, device) or NotADatabase (empty file).
-void requireDatabaseFile(const std::string& path);
-
 // True when the file at path is a SQLite database, or was one before its first
 // page was damaged: the 16-byte magic is there, or the rest of the header is
 // intact, or the following pages are b-tree pages of one page size. Reads

@@ -138,12 +138,7 @@ std::string quoteLiteral(const std::string& text) { return enclose(text, '\''); 
 
 std::string quoteIdent(const std::string& name) { return enclose(name, '"'); }
 
-namespace {
-
-// The checks that SQLite itself would answer vaguely or not at all: a missing
-// file (SQLite would create it), a folder, an empty file (SQLite takes it for
-// a new database).
-void checkPath(const std::string& path) {
+void requireDatabaseFile(const std::string& path) {
     if (path.empty())
         throw Error(err::NotValidPath, "'' is not a valid path.");
     struct stat sb {};
@@ -160,6 +155,14 @@ void checkPath(const std::string& path) {
     if (sb.st_size == 0)
         throw Error(err::NotADatabase,
                     "Unrecognized database format '" + path + "': the file is empty.");
+}
+
+namespace {
+
+// What SQLite would answer vaguely or not at all, and a file that does not
+// begin as a SQLite database.
+void checkPath(const std::string& path) {
+    requireDatabaseFile(path);
     std::ifstream in(path, std::ios::binary);
     char magic[16] = {};
     in.read(magic, sizeof magic);

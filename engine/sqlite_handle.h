@@ -115,6 +115,12 @@ struct Connection {
     std::vector<Recordset*> recordsets; // open recordsets, closed with the database
 };
 
+// The checks on a database path that SQLite answers vaguely or not at all:
+// raises NotValidPath (empty, a folder, not a regular file), CannotFindFile
+// (SQLite would create it) and NotADatabase for an empty file (SQLite would
+// take it for a new database).
+void requireDatabaseFile(const std::string& path);
+
 // Opens a plain connection on name (a path, or a file: URI where flags allow
 // it) with extended result codes; raises when SQLite refuses.
 DbHandle openConnection(const std::string& name, int flags);
