@@ -1,0 +1,26 @@
+// The normalised key of a lookup name that the duplicate finder compares, and
+// the smaller keys derived from it. Plain C++ over ICU; no Qt.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dedupe {
+
+// The normalised key of a lookup name: UTF-8 in, ASCII out (see the issue's
+// list of steps). Empty when nothing is left. Thread-safe.
+std::string fingerprint(std::string_view utf8Name);
+
+// The numbers of a fingerprint: its digit runs, sorted, de-duplicated and
+// joined by blanks. Names whose numbers differ never share a cluster.
+std::string digitKey(std::string_view fingerprint);
+
+// True when the name holds U+FFFD, the mark of characters lost in decoding.
+bool hasReplacement(std::string_view utf8Name);
+
+// The fingerprint of the name with every non-ASCII character removed. A name
+// whose non-ASCII characters were each mis-decoded into U+FFFD has, as its
+// fingerprint, exactly this key of the name it was decoded from.
+std::string asciiOnlyFingerprint(std::string_view utf8Name);
+
+} // namespace dedupe
