@@ -9,10 +9,13 @@
 #include <libstemmer.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <numeric>
+#include <string>
 #include <unordered_map>
 
 namespace dedupe {
@@ -74,24 +77,88 @@ private:
     std::vector<int> parent_;
 };
 
+// Distinct strings, kept end to end in one buffer and found through an
+// open-addressing table: no allocation per string, which for 200,000 names
+// costs more than the keying itself.
+class StringTable {
+public:
+    explicit StringTable(std::size_t expected) { rehash(expected * 2); }
+    // The id of s, and whether it was added now. Ids count from 0.
+    std::pair<int, bool> intern(std::string_view s) {
+        std::uint64_t h = std::hash<std::string_view>()(s);
+        for (std::size_t at = h & mask_;; at = (at + 1) & mask_) {
+            int id = slots_[at];
+            if (id < 0)
+                break;
+            if (hashes_[static_cast<std::size_t>(id)] == h && view(id) == s)
+                return {id, false};
+        }
+        int id = static_cast<int>(hashes_.size());
+        arena_.append(s);
+        begin_.push_back(arena_.size());
+        hashes_.push_back(h);
+        if (hashes_.size() * 2 > slots_.size())
+            rehash(slots_.size() * 2);
+        else
+            place(id);
+        return {id, true};
+    }
+    std::string_view view(int id) const {
+        auto i = static_cast<std::size_t>(id);
+        return std::string_view(arena_).substr(begin_[i], begin_[i + 1] - begin_[i]);
+    }
+    std::size_t size() const { return hashes_.size(); }
+
+private:
+    void rehash(std::size_t want) {
+        std::size_t n = 16;
+        while (n < want)
+            n *= 2;
+        mask_ = n - 1;
+        slots_.assign(n, -1);
+        for (std::size_t id = 0; id < hashes_.size(); ++id)
+            place(static_cast<int>(id));
+    }
+    void place(int id) {
+        std::size_t at = hashes_[static_cast<std::size_t>(id)] & mask_;
+        while (slots_[at] >= 0)
+            at = (at + 1) & mask_;
+        slots_[at] = id;
+    }
+
+    std::string arena_;
+    std::vector<std::size_t> begin_{0};
+    std::vector<std::uint64_t> hashes_;
+    std::vector<int> slots_;
+    std::size_t mask_ = 0;
+};
+
 // The distinct non-empty fingerprints of the names, and which one each name has.
 struct Keys {
-    std::vector<std::string> fps;    // distinct fingerprints
+    explicit Keys(std::size_t n) : fps(n), ofName(n, -1) {}
+    StringTable fps;                 // distinct fingerprints
     std::vector<std::string> digits; // digitKey of each
     std::vector<int> ofName;         // index into fps, -1 for an empty fingerprint
 };
 
-// Joins, through the members' fingerprints, the names that share key.
+// Joins, through the members' fingerprints, the names whose fingerprints
+// give one key. keyOf(fp, out) writes the key of fp into out.
 template <class KeyOf> bool joinByKey(const Keys& k, Components& c, Tracker& t, KeyOf keyOf) {
-    std::unordered_map<std::string, int> first;
-    first.reserve(k.fps.size());
+    StringTable keys(k.fps.size());
+    std::vector<int> first;
+    std::string key, buffer;
     for (std::size_t i = 0; i < k.fps.size(); ++i) {
         if (!t.step())
             return false;
-        auto [at, added] =
-            first.try_emplace(k.digits[i] + '|' + keyOf(k.fps[i]), static_cast<int>(i));
-        if (!added)
-            c.join(at->second, static_cast<int>(i));
+        keyOf(k.fps.view(static_cast<int>(i)), buffer);
+        key.assign(k.digits[i]);
+        key += '|';
+        key += buffer;
+        auto [id, added] = keys.intern(key);
+        if (added)
+            first.push_back(static_cast<int>(i));
+        else
+            c.join(first[static_cast<std::size_t>(id)], static_cast<int>(i));
     }
     return true;
 }
@@ -131,33 +198,57 @@ const std::unordered_map<std::string_view, std::string_view> abbreviations = {
     {"tech", "technology"},     {"univ", "university"},
     {"vol", "volume"},          {"vols", "volumes"}};
 
-std::string stemWords(std::string_view fp, sb_stemmer* stemmer) {
-    std::vector<std::string> words;
-    for (std::size_t at = 0; at < fp.size();) {
-        auto end = fp.find(' ', at);
-        if (end == std::string_view::npos)
-            end = fp.size();
-        std::string_view w = fp.substr(at, end - at);
-        at = end + 1;
-        if (auto full = abbreviations.find(w); full != abbreviations.end())
-            w = full->second;
-        const sb_symbol* stem = sb_stemmer_stem(
-            stemmer, reinterpret_cast<const sb_symbol*>(w.data()), static_cast<int>(w.size()));
+// Stems words with one stemmer, remembering each word's stem: the words of
+// a lookup table are few beside its names.
+class WordStems {
+public:
+    WordStems() : stemmer_(makeStemmer()) {}
+    // The stemmed key of fp into out.
+    void key(std::string_view fp, std::string& out) {
+        ids_.clear();
+        for (std::size_t at = 0; at < fp.size();) {
+            auto end = fp.find(' ', at);
+            if (end == std::string_view::npos)
+                end = fp.size();
+            ids_.push_back(stemOf(fp.substr(at, end - at)));
+            at = end + 1;
+        }
+        // Ids are compared by text only now that no stem is added.
+        auto less = [&](int a, int b) { return stems_.view(a) < stems_.view(b); };
+        std::sort(ids_.begin(), ids_.end(), less);
+        ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+        out.clear();
+        for (int id : ids_) {
+            if (!out.empty())
+                out += ' ';
+            out += stems_.view(id);
+        }
+    }
+
+private:
+    // The id in stems_ of the stem of word.
+    int stemOf(std::string_view word) {
+        auto [id, added] = words_.intern(word);
+        if (!added)
+            return stemIds_[static_cast<std::size_t>(id)];
+        if (auto full = abbreviations.find(word); full != abbreviations.end())
+            word = full->second;
+        const sb_symbol* stem =
+            sb_stemmer_stem(stemmer_.get(), reinterpret_cast<const sb_symbol*>(word.data()),
+                            static_cast<int>(word.size()));
         if (!stem)
             throw std::bad_alloc(); // the stemmer fails only for want of memory
-        words.emplace_back(reinterpret_cast<const char*>(stem),
-                           static_cast<std::size_t>(sb_stemmer_length(stemmer)));
+        std::string_view text(reinterpret_cast<const char*>(stem),
+                              static_cast<std::size_t>(sb_stemmer_length(stemmer_.get())));
+        stemIds_.push_back(stems_.intern(text).first); // lines up with words_ by id
+        return stemIds_.back();
     }
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
-    std::string key;
-    for (const auto& w : words) {
-        if (!key.empty())
-            key += ' ';
-        key += w;
-    }
-    return key;
-}
+
+    Stemmer stemmer_;
+    StringTable words_{1024}, stems_{1024};
+    std::vector<int> stemIds_;
+    std::vector<int> ids_;
+};
 
 // ---- Nearest neighbours -----------------------------------------------------
 
@@ -208,6 +299,33 @@ std::uint64_t segmentKey(std::size_t len, int i, std::uint64_t digits, std::uint
                              static_cast<std::uint64_t>(i)));
 }
 
+// How many characters of each kind a fingerprint holds: letters, digits by
+// their value modulo 4, blank, other. One edit changes the counts by at most
+// 2 in all, so two fingerprints whose counts differ by more than 2*d are more
+// than d edits apart, and are rejected without the edit distance.
+using Counts = std::array<std::uint8_t, 32>;
+
+Counts countsOf(std::string_view s) {
+    Counts h{};
+    for (char ch : s) {
+        int at = ch >= 'a' && ch <= 'z'   ? ch - 'a'
+                 : ch >= '0' && ch <= '9' ? 26 + (ch - '0') % 4
+                 : ch == ' '              ? 30
+                                          : 31;
+        auto& n = h[static_cast<std::size_t>(at)];
+        if (n < 255)
+            ++n;
+    }
+    return h;
+}
+
+int countsDistance(const Counts& a, const Counts& b) {
+    int sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+    return sum;
+}
+
 // An index from segment keys to fingerprints: keys sorted with their ids,
 // reached through an open-addressing table of first positions.
 class SegmentIndex {
@@ -256,15 +374,18 @@ private:
 bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
     std::size_t m = k.fps.size();
     std::size_t longest = 0;
-    for (const auto& f : k.fps)
-        longest = std::max(longest, f.size());
+    for (std::size_t i = 0; i < m; ++i)
+        longest = std::max(longest, k.fps.view(static_cast<int>(i)).size());
     std::vector<std::uint64_t> powers(longest + 2, 1);
     for (std::size_t i = 1; i < powers.size(); ++i)
         powers[i] = powers[i - 1] * hashBase;
     std::vector<std::uint64_t> digitHash(m);
+    std::vector<Counts> counts(m);
     std::hash<std::string> hasher;
-    for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t i = 0; i < m; ++i) {
         digitHash[i] = hasher(k.digits[i]);
+        counts[i] = countsOf(k.fps.view(static_cast<int>(i)));
+    }
 
     std::vector<std::pair<std::uint64_t, int>> entries;
     entries.reserve(m * static_cast<std::size_t>(radius + 1));
@@ -272,7 +393,7 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
     for (std::size_t i = 0; i < m; ++i) {
         if (!t.step())
             return false;
-        const auto& f = k.fps[i];
+        auto f = k.fps.view(static_cast<int>(i));
         ph.assign(f, powers);
         int tau = radiusFor(radius, f.size());
         for (int s = 0; s <= tau; ++s) {
@@ -288,7 +409,7 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
     for (std::size_t i = 0; i < m; ++i) {
         if (!t.step())
             return false;
-        const auto& q = k.fps[i];
+        auto q = k.fps.view(static_cast<int>(i));
         ph.assign(q, powers);
         std::size_t qLen = q.size();
         // Pairs are found from their longer member (ties: the later id).
@@ -307,10 +428,11 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
                         if (seen[u] == i || (tLen == qLen && u >= i))
                             return;
                         seen[u] = i;
-                        if (k.fps[u].size() != tLen || k.digits[u] != k.digits[i] ||
+                        if (k.fps.view(j).size() != tLen || k.digits[u] != k.digits[i] ||
+                            countsDistance(counts[u], counts[i]) > 2 * tau ||
                             c.find(j) == c.find(static_cast<int>(i)))
                             return;
-                        if (boundedEditDistance(k.fps[u], q, tau) <= tau)
+                        if (boundedEditDistance(k.fps.view(j), q, tau) <= tau)
                             c.join(j, static_cast<int>(i));
                     });
                 }
@@ -329,7 +451,7 @@ void joinTwins(const std::vector<std::string>& names, const Keys& k, Components&
     std::unordered_map<std::string, std::vector<int>> twinsByKey;
     for (std::size_t i = 0; i < names.size(); ++i)
         if (k.ofName[i] >= 0 && hasReplacement(names[i]))
-            twinsByKey[k.fps[static_cast<std::size_t>(k.ofName[i])]].push_back(k.ofName[i]);
+            twinsByKey[std::string(k.fps.view(k.ofName[i]))].push_back(k.ofName[i]);
     if (twinsByKey.empty())
         return;
     std::unordered_map<std::string, int> source; // -2: more than one candidate
@@ -360,30 +482,45 @@ void joinTwins(const std::vector<std::string>& names, const Keys& k, Components&
 } // namespace
 
 std::string stemmedKey(std::string_view fp) {
-    auto stemmer = makeStemmer();
-    return stemWords(fp, stemmer.get());
+    WordStems stems;
+    std::string key;
+    stems.key(fp, key);
+    return key;
 }
 
 std::string ngramKey(std::string_view fp, int n) {
-    std::string letters;
-    letters.reserve(fp.size());
+    std::string key;
+    ngramKeyInto(fp, n, key);
+    return key;
+}
+
+void ngramKeyInto(std::string_view fp, int n, std::string& out) {
+    thread_local std::string letters;
+    thread_local std::vector<std::uint32_t> grams;
+    letters.clear();
     for (char ch : fp)
         if (ch != ' ')
             letters += ch;
     auto len = static_cast<std::size_t>(std::clamp(n, 1, 3));
-    if (letters.size() <= len)
-        return letters;
-    std::vector<std::string_view> grams;
-    std::string_view all = letters;
-    for (std::size_t i = 0; i + len <= all.size(); ++i)
-        grams.push_back(all.substr(i, len));
+    out.clear();
+    if (letters.size() <= len) {
+        out = letters;
+        return;
+    }
+    // Each gram packed big-end first into a number, so that numbers sort as
+    // the grams' text does.
+    grams.clear();
+    for (std::size_t i = 0; i + len <= letters.size(); ++i) {
+        std::uint32_t g = 0;
+        for (std::size_t j = 0; j < len; ++j)
+            g = (g << 8) | static_cast<unsigned char>(letters[i + j]);
+        grams.push_back(g);
+    }
     std::sort(grams.begin(), grams.end());
     grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
-    std::string key;
-    key.reserve(grams.size() * len);
     for (auto g : grams)
-        key += g;
-    return key;
+        for (std::size_t j = len; j-- > 0;)
+            out += static_cast<char>((g >> (8 * j)) & 0xFF);
 }
 
 int boundedEditDistance(std::string_view a, std::string_view b, int limit) {
@@ -431,23 +568,19 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
                                                   : settings.method == Method::Fingerprint ? 1
                                                                                            : 2));
 
-    Keys k;
-    k.ofName.assign(names.size(), -1);
+    Keys k(names.size());
     {
-        std::unordered_map<std::string, int> ids;
-        ids.reserve(names.size());
+        std::string fp;
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (!t.step())
                 return std::nullopt;
-            auto fp = fingerprint(names[i]);
+            fingerprintInto(names[i], fp);
             if (fp.empty())
                 continue;
-            auto [at, added] = ids.try_emplace(std::move(fp), static_cast<int>(k.fps.size()));
-            if (added) {
-                k.fps.push_back(at->first);
-                k.digits.push_back(digitKey(at->first));
-            }
-            k.ofName[i] = at->second;
+            auto [id, added] = k.fps.intern(fp);
+            if (added)
+                k.digits.push_back(digitKey(fp));
+            k.ofName[i] = id;
         }
     }
 
@@ -458,13 +591,14 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
         break;
     case Method::NGram: {
         int n = std::clamp(settings.ngram, 1, 3);
-        finished = joinByKey(k, c, t, [n](const std::string& fp) { return ngramKey(fp, n); });
+        finished = joinByKey(
+            k, c, t, [n](std::string_view fp, std::string& out) { ngramKeyInto(fp, n, out); });
         break;
     }
     case Method::Stemmed: {
-        auto stemmer = makeStemmer();
+        WordStems stems;
         finished =
-            joinByKey(k, c, t, [&](const std::string& fp) { return stemWords(fp, stemmer.get()); });
+            joinByKey(k, c, t, [&](std::string_view fp, std::string& out) { stems.key(fp, out); });
         break;
     }
     case Method::Nearest:
@@ -475,24 +609,29 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
         return std::nullopt;
     joinTwins(names, k, c);
 
-    std::unordered_map<int, std::size_t> clusterOf;
-    std::vector<Cluster> all;
+    // Clusters by root, made only for roots of two names or more.
+    std::vector<int> members(k.fps.size(), 0);
+    for (int id : k.ofName)
+        if (id >= 0)
+            ++members[static_cast<std::size_t>(c.find(id))];
+    std::vector<int> clusterOf(k.fps.size(), -1);
+    std::vector<Cluster> clusters;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (k.ofName[i] < 0)
             continue;
-        int root = c.find(k.ofName[i]);
-        auto [at, added] = clusterOf.try_emplace(root, all.size());
-        if (added)
-            all.emplace_back();
-        all[at->second].push_back(static_cast<int>(i));
+        auto root = static_cast<std::size_t>(c.find(k.ofName[i]));
+        if (members[root] < 2)
+            continue;
+        if (clusterOf[root] < 0) {
+            clusterOf[root] = static_cast<int>(clusters.size());
+            clusters.emplace_back();
+            clusters.back().reserve(static_cast<std::size_t>(members[root]));
+        }
+        clusters[static_cast<std::size_t>(clusterOf[root])].push_back(static_cast<int>(i));
     }
     t.flush();
     if (t.cancelled())
         return std::nullopt;
-    std::vector<Cluster> clusters;
-    for (auto& cl : all)
-        if (cl.size() >= 2)
-            clusters.push_back(std::move(cl));
     return clusters;
 }
 

@@ -42,11 +42,14 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
 // catalogue data spelled out ("bks" as "books", "univ" as "university"), then
 // each word stemmed by the Snowball English stemmer, sorted, each kept once.
 // Makes and frees a stemmer per call; findClusters keeps one for its run.
+// Raises std::bad_alloc when the stemmer cannot be had.
 std::string stemmedKey(std::string_view fingerprint);
 
 // The key of the n-gram method for a fingerprint: its distinct runs of n
 // characters (blanks removed first), sorted and concatenated.
 std::string ngramKey(std::string_view fingerprint, int n);
+// As ngramKey, into out (replacing what it held).
+void ngramKeyInto(std::string_view fingerprint, int n, std::string& out);
 
 // The edit distance (Levenshtein) of a and b when at most limit, else limit + 1.
 int boundedEditDistance(std::string_view a, std::string_view b, int limit);

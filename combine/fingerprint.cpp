@@ -61,15 +61,19 @@ public:
         return cache_.emplace(c, asciiOf(u)).first->second;
     }
 
-    // The whole name in Latin letters, for scripts that must be read in
-    // context (Greek, Cyrillic, Han and the rest).
-    std::string toLatin(std::string_view s) {
+    // A run of characters in Latin letters, read in context as scripts such
+    // as Greek, Cyrillic or Han need. Runs recur (words of a place name), so
+    // each is transliterated once per thread.
+    const std::string& foldRun(std::string_view run) {
+        auto at = runs_.find(std::string(run));
+        if (at != runs_.end())
+            return at->second;
+        if (runs_.size() > 100000)
+            runs_.clear(); // bounds the memory of a long run over many scripts
         auto u = icu::UnicodeString::fromUTF8(
-            icu::StringPiece(s.data(), static_cast<int32_t>(s.size())));
+            icu::StringPiece(run.data(), static_cast<int32_t>(run.size())));
         transliterate(u);
-        std::string out;
-        u.toUTF8String(out);
-        return out;
+        return runs_.emplace(std::string(run), asciiOf(u)).first->second;
     }
 
 private:
@@ -96,6 +100,7 @@ private:
     std::unique_ptr<icu::Transliterator> tr_;
     bool ready_ = false;
     std::unordered_map<char32_t, std::string> cache_;
+    std::unordered_map<std::string, std::string> runs_;
 };
 
 Folder& folder() {
@@ -110,24 +115,33 @@ bool needsContext(char32_t c) {
            script != USCRIPT_INHERITED;
 }
 
-// Folds s to ASCII into out, one code point at a time. U+FFFD is dropped.
-// Returns false, leaving out unfinished, when contextual is set and s holds a
-// script that needs the whole-name transliteration.
-bool foldByCharacter(std::string_view s, std::string& out, bool contextual) {
+// Folds s to ASCII into out, one run of non-ASCII characters at a time:
+// Latin runs code point by code point, runs holding another script whole.
+// U+FFFD is dropped.
+void foldToAscii(std::string_view s, std::string& out) {
     Folder& f = folder();
     for (std::size_t i = 0; i < s.size();) {
         if (static_cast<unsigned char>(s[i]) < 0x80) {
             out += s[i++];
             continue;
         }
-        char32_t c = nextCodePoint(s, i);
-        if (c == replacementChar)
+        std::size_t end = i;
+        bool contextual = false;
+        while (end < s.size() && static_cast<unsigned char>(s[end]) >= 0x80) {
+            char32_t c = nextCodePoint(s, end);
+            contextual = contextual || (c != replacementChar && needsContext(c));
+        }
+        if (contextual) {
+            out += f.foldRun(s.substr(i, end - i));
+            i = end;
             continue;
-        if (contextual && needsContext(c))
-            return false;
-        out += f.fold(c);
+        }
+        while (i < end) {
+            char32_t c = nextCodePoint(s, i);
+            if (c != replacementChar)
+                out += f.fold(c);
+        }
     }
-    return true;
 }
 
 bool isAsciiOnly(std::string_view s) {
@@ -138,7 +152,7 @@ bool isAsciiOnly(std::string_view s) {
 // The key of ASCII text: lower case, "&" as the word "and", apostrophes
 // closed up, every other character that is not a letter or digit a word
 // break; the words then sorted and each kept once.
-std::string keyOfAscii(std::string_view s) {
+void keyOfAscii(std::string_view s, std::string& key) {
     thread_local std::string text;
     thread_local std::vector<std::string_view> words;
     text.clear();
@@ -171,14 +185,12 @@ std::string keyOfAscii(std::string_view s) {
     }
     std::sort(words.begin(), words.end());
     words.erase(std::unique(words.begin(), words.end()), words.end());
-    std::string key;
-    key.reserve(text.size());
+    key.clear();
     for (auto w : words) {
         if (!key.empty())
             key += ' ';
         key += w;
     }
-    return key;
 }
 
 } // namespace
@@ -204,15 +216,18 @@ std::string keyOfAscii(std::string_view s) {
 // Digits are kept as they are, so that "Chemistry 1" and "Chemistry 2" keep
 // different fingerprints.
 std::string fingerprint(std::string_view utf8Name) {
+    std::string key;
+    fingerprintInto(utf8Name, key);
+    return key;
+}
+
+void fingerprintInto(std::string_view utf8Name, std::string& out) {
     if (isAsciiOnly(utf8Name))
-        return keyOfAscii(utf8Name);
-    std::string ascii;
-    ascii.reserve(utf8Name.size());
-    if (!foldByCharacter(utf8Name, ascii, true)) {
-        ascii.clear();
-        foldByCharacter(folder().toLatin(utf8Name), ascii, false);
-    }
-    return keyOfAscii(ascii);
+        return keyOfAscii(utf8Name, out);
+    thread_local std::string ascii;
+    ascii.clear();
+    foldToAscii(utf8Name, ascii);
+    keyOfAscii(ascii, out);
 }
 
 std::string digitKey(std::string_view fp) {
@@ -250,7 +265,9 @@ std::string asciiOnlyFingerprint(std::string_view utf8Name) {
     for (char c : utf8Name)
         if (static_cast<unsigned char>(c) < 0x80)
             ascii += c;
-    return keyOfAscii(ascii);
+    std::string key;
+    keyOfAscii(ascii, key);
+    return key;
 }
 
 } // namespace dedupe

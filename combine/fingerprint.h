@@ -11,6 +11,10 @@ namespace dedupe {
 // list of steps). Empty when nothing is left. Thread-safe.
 std::string fingerprint(std::string_view utf8Name);
 
+// As fingerprint, into out (replacing what it held): no allocation once out
+// has grown, for callers that key many names.
+void fingerprintInto(std::string_view utf8Name, std::string& out);
+
 // The numbers of a fingerprint: its digit runs, sorted, de-duplicated and
 // joined by blanks. Names whose numbers differ never share a cluster.
 std::string digitKey(std::string_view fingerprint);
