@@ -7,8 +7,11 @@
 #include "samplegen.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,8 +71,51 @@ private:
 
 struct ChildOptions {
     rlim_t fileSizeLimit = RLIM_INFINITY; // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool asNobody = false;                // drop to uid/gid 65534 when run as root
+    bool filePermissionsApply = false;    // as root: without the capabilities that pass over them
 };
+
+// Takes from this process, and from every program it executes, the two
+// capabilities with which root passes over file permissions, so that the
+// permission bits hold for it as for any user. Its identity, and so the way
+// into the folders above the build, stays as it was. False when the system
+// refuses (no CAP_SETPCAP); the process is then unchanged or must end.
+inline bool dropPermissionOverrides() {
+    const int caps[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH};
+    // The bounding set first: a root process's execve grants it in full.
+    for (int cap : caps)
+        if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
+            return false;
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (int cap : caps) {
+        const __u32 bit = 1u << (cap % 32);
+        data[cap / 32].effective &= ~bit;
+        data[cap / 32].permitted &= ~bit;
+        data[cap / 32].inheritable &= ~bit;
+    }
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+// Whether a child can be made subject to file permissions: always for a
+// user other than root, for root when dropPermissionOverrides works here.
+// Asked once, in a child of its own.
+inline bool filePermissionsCanApply() {
+    static const int answer = [] {
+        if (::geteuid() != 0)
+            return 1;
+        pid_t pid = ::fork();
+        if (pid == 0)
+            ::_exit(dropPermissionOverrides() ? 0 : 1);
+        int status = 0;
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+                       WEXITSTATUS(status) == 0
+                   ? 1
+                   : 0;
+    }();
+    return answer == 1;
+}
 
 // How a child ended (exitCode -1 when a signal ended it), and what it printed.
 struct Outcome {
@@ -87,7 +133,7 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     const std::string outName = dir.root() + "/stdout", errName = dir.root() + "/stderr";
-    const bool drop = options.asNobody && ::geteuid() == 0;
+    const bool drop = options.filePermissionsApply && ::geteuid() == 0;
     pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -98,7 +144,7 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
         ::signal(SIGXFSZ, SIG_IGN);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
             ::chdir(dir.work().c_str()) != 0 || ::setrlimit(RLIMIT_FSIZE, &lim) != 0 ||
-            (drop && (::setgid(65534) != 0 || ::setuid(65534) != 0)))
+            (drop && !dropPermissionOverrides()))
             ::_exit(126);
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
