@@ -366,11 +366,14 @@ private:
 };
 
 // Joins fingerprints within the radius. Blocking by the pigeonhole rule: a
-// string within d edits of t holds, unchanged and shifted by at most d, one of
-// the d+1 segments that t is cut into; so each fingerprint is looked up only
-// by its own substrings near those positions, in strings of nearly its
-// length and of the same numbers, and no two fingerprints are compared
-// unless they share such a segment.
+// string within d insertions, deletions and replacements of t holds,
+// unchanged and shifted by at most d, one of the d+1 segments that t is cut
+// into; a swap across a cut is met by indexing the swapped segments as well.
+// So each fingerprint is looked up only by its own substrings near those
+// positions, in strings of nearly its length and of the same numbers, and no
+// two fingerprints are compared unless they share such a segment. Every pair
+// within radius 1 is found; at 2 and 3 a pair whose edits spoil every
+// segment (two swaps across both cuts, say) can be missed.
 bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
     std::size_t m = k.fps.size();
     std::size_t longest = 0;
@@ -389,7 +392,8 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
 
     std::vector<std::pair<std::uint64_t, int>> entries;
     entries.reserve(m * static_cast<std::size_t>(radius + 1));
-    PrefixHash ph;
+    PrefixHash ph, swappedHash;
+    std::string swapped;
     for (std::size_t i = 0; i < m; ++i) {
         if (!t.step())
             return false;
@@ -400,6 +404,22 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
             auto [at, len] = segment(f.size(), tau + 1, s);
             entries.emplace_back(segmentKey(f.size(), s, digitHash[i], ph.of(at, len)),
                                  static_cast<int>(i));
+        }
+        // A swap of the two letters either side of a cut spoils both segments
+        // with one edit; the segments of the swapped string are indexed too.
+        for (int s = 1; s <= tau; ++s) {
+            std::size_t cut = segment(f.size(), tau + 1, s).first;
+            if (cut == 0 || cut >= f.size() || f[cut - 1] == f[cut])
+                continue;
+            swapped.assign(f);
+            std::swap(swapped[cut - 1], swapped[cut]);
+            swappedHash.assign(swapped, powers);
+            for (int side : {s - 1, s}) {
+                auto [at, len] = segment(f.size(), tau + 1, side);
+                entries.emplace_back(
+                    segmentKey(f.size(), side, digitHash[i], swappedHash.of(at, len)),
+                    static_cast<int>(i));
+            }
         }
     }
     SegmentIndex index;
@@ -527,60 +547,73 @@ int boundedEditDistance(std::string_view a, std::string_view b, int limit) {
     if (a.size() > b.size())
         std::swap(a, b);
     auto n = static_cast<int>(a.size()), m = static_cast<int>(b.size());
-    if (m - n > limit)
-        return limit + 1;
-    // One row of the table, only the band of width 2*limit+1 filled; cells
-    // outside it hold limit+1, more than any distance of interest.
     const int over = limit + 1;
-    thread_local std::vector<int> row;
-    row.assign(static_cast<std::size_t>(n) + 1, over);
+    if (m - n > limit)
+        return over;
+    // Three rows of the table (this one and the two before, for swaps), only
+    // the band of width 2*limit+1 filled. The band moves right a cell a row,
+    // so the cell just right of it still holds the "over" it started with.
+    thread_local std::vector<int> row, before, twoBefore;
+    auto width = static_cast<std::size_t>(n) + 1;
+    row.assign(width, over);
+    before.assign(width, over);
+    twoBefore.assign(width, over);
     for (int i = 0; i <= std::min(n, limit); ++i)
-        row[static_cast<std::size_t>(i)] = i;
+        before[static_cast<std::size_t>(i)] = i;
     for (int j = 1; j <= m; ++j) {
         int lo = std::max(1, j - limit), hi = std::min(n, j + limit);
-        int diag = row[static_cast<std::size_t>(lo - 1)];
-        int best = over;
-        if (lo == 1) {
-            row[0] = j <= limit ? j : over;
-            best = row[0];
-        } else {
-            row[static_cast<std::size_t>(lo - 1)] = over;
-        }
+        auto jb = static_cast<std::size_t>(j - 1);
+        row[static_cast<std::size_t>(lo - 1)] = lo == 1 && j <= limit ? j : over;
+        int best = row[static_cast<std::size_t>(lo - 1)];
         for (int i = lo; i <= hi; ++i) {
             auto at = static_cast<std::size_t>(i);
-            int up = row[at];
-            int v = std::min({up + 1, row[at - 1] + 1,
-                              diag + (a[at - 1] != b[static_cast<std::size_t>(j - 1)])});
-            diag = up;
+            int v = std::min(
+                {before[at] + 1, row[at - 1] + 1, before[at - 1] + (a[at - 1] != b[jb] ? 1 : 0)});
+            if (i > 1 && j > 1 && a[at - 1] == b[jb - 1] && a[at - 2] == b[jb])
+                v = std::min(v, twoBefore[at - 2] + 1);
             row[at] = std::min(v, over);
             best = std::min(best, row[at]);
         }
         if (best > limit)
             return over;
+        std::swap(twoBefore, before);
+        std::swap(before, row);
     }
-    return std::min(row[static_cast<std::size_t>(n)], over);
+    return std::min(before[static_cast<std::size_t>(n)], over);
 }
 
 std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>& names,
                                                  const Settings& settings, Progress* progress) {
     Tracker t(progress);
-    t.addTotal(static_cast<long>(names.size()) * (settings.method == Method::Nearest       ? 3
-                                                  : settings.method == Method::Fingerprint ? 1
-                                                                                           : 2));
+    t.addTotal(static_cast<long>(names.size()));
 
+    // The fingerprints; for the n-gram method also the n-gram key of each
+    // name, taken from its words in their own order so that "Videocassette"
+    // and "Video cassette" meet.
     Keys k(names.size());
+    bool grams = settings.method == Method::NGram;
+    int n = std::clamp(settings.ngram, 1, 3);
+    StringTable gramKeys(grams ? names.size() : 0);
+    std::vector<std::pair<int, int>> gramOf; // (fingerprint, n-gram key) per name
     {
-        std::string fp;
+        std::string fp, ordered, key, buffer;
         for (std::size_t i = 0; i < names.size(); ++i) {
             if (!t.step())
                 return std::nullopt;
-            fingerprintInto(names[i], fp);
+            fingerprintInto(names[i], fp, grams ? &ordered : nullptr);
             if (fp.empty())
                 continue;
             auto [id, added] = k.fps.intern(fp);
             if (added)
                 k.digits.push_back(digitKey(fp));
             k.ofName[i] = id;
+            if (grams) {
+                ngramKeyInto(ordered, n, buffer);
+                key.assign(k.digits[static_cast<std::size_t>(id)]);
+                key += '|';
+                key += buffer;
+                gramOf.emplace_back(id, gramKeys.intern(key).first);
+            }
         }
     }
 
@@ -590,18 +623,25 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
     case Method::Fingerprint:
         break;
     case Method::NGram: {
-        int n = std::clamp(settings.ngram, 1, 3);
-        finished = joinByKey(
-            k, c, t, [n](std::string_view fp, std::string& out) { ngramKeyInto(fp, n, out); });
+        std::vector<int> first(gramKeys.size(), -1);
+        for (auto [fp, key] : gramOf) {
+            auto& f = first[static_cast<std::size_t>(key)];
+            if (f < 0)
+                f = fp;
+            else
+                c.join(f, fp);
+        }
         break;
     }
     case Method::Stemmed: {
+        t.addTotal(static_cast<long>(k.fps.size()));
         WordStems stems;
         finished =
             joinByKey(k, c, t, [&](std::string_view fp, std::string& out) { stems.key(fp, out); });
         break;
     }
     case Method::Nearest:
+        t.addTotal(2 * static_cast<long>(k.fps.size()));
         finished = joinNearest(k, std::clamp(settings.radius, 1, 3), c, t);
         break;
     }

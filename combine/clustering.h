@@ -45,13 +45,18 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
 // Raises std::bad_alloc when the stemmer cannot be had.
 std::string stemmedKey(std::string_view fingerprint);
 
-// The key of the n-gram method for a fingerprint: its distinct runs of n
-// characters (blanks removed first), sorted and concatenated.
-std::string ngramKey(std::string_view fingerprint, int n);
+// The key of the n-gram method for normalised words (fingerprintInto's
+// wordsInOrder; findClusters uses these rather than the sorted fingerprint,
+// so that words run together or split apart still meet): the distinct runs
+// of n characters, blanks removed first, sorted and concatenated.
+std::string ngramKey(std::string_view words, int n);
 // As ngramKey, into out (replacing what it held).
-void ngramKeyInto(std::string_view fingerprint, int n, std::string& out);
+void ngramKeyInto(std::string_view words, int n, std::string& out);
 
-// The edit distance (Levenshtein) of a and b when at most limit, else limit + 1.
+// The edit distance of a and b when at most limit, else limit + 1: letters
+// inserted, dropped or replaced, and two neighbouring letters swapped, each
+// counting one edit (optimal string alignment), since typing errors are of
+// these kinds.
 int boundedEditDistance(std::string_view a, std::string_view b, int limit);
 
 } // namespace dedupe

@@ -152,7 +152,7 @@ bool isAsciiOnly(std::string_view s) {
 // The key of ASCII text: lower case, "&" as the word "and", apostrophes
 // closed up, every other character that is not a letter or digit a word
 // break; the words then sorted and each kept once.
-void keyOfAscii(std::string_view s, std::string& key) {
+void keyOfAscii(std::string_view s, std::string& key, std::string* ordered = nullptr) {
     thread_local std::string text;
     thread_local std::vector<std::string_view> words;
     text.clear();
@@ -173,6 +173,11 @@ void keyOfAscii(std::string_view s, std::string& key) {
             text += "and ";
         } else
             wordBreak();
+    }
+    if (ordered) {
+        ordered->assign(text);
+        if (!ordered->empty() && ordered->back() == ' ')
+            ordered->pop_back();
     }
     std::string_view all = text;
     for (std::size_t at = 0; at < all.size();) {
@@ -221,13 +226,13 @@ std::string fingerprint(std::string_view utf8Name) {
     return key;
 }
 
-void fingerprintInto(std::string_view utf8Name, std::string& out) {
+void fingerprintInto(std::string_view utf8Name, std::string& out, std::string* wordsInOrder) {
     if (isAsciiOnly(utf8Name))
-        return keyOfAscii(utf8Name, out);
+        return keyOfAscii(utf8Name, out, wordsInOrder);
     thread_local std::string ascii;
     ascii.clear();
     foldToAscii(utf8Name, ascii);
-    keyOfAscii(ascii, out);
+    keyOfAscii(ascii, out, wordsInOrder);
 }
 
 std::string digitKey(std::string_view fp) {

@@ -12,8 +12,10 @@ namespace dedupe {
 std::string fingerprint(std::string_view utf8Name);
 
 // As fingerprint, into out (replacing what it held): no allocation once out
-// has grown, for callers that key many names.
-void fingerprintInto(std::string_view utf8Name, std::string& out);
+// has grown, for callers that key many names. When wordsInOrder is given, it
+// receives the words before sorting: in the name's order, repeats kept.
+void fingerprintInto(std::string_view utf8Name, std::string& out,
+                     std::string* wordsInOrder = nullptr);
 
 // The numbers of a fingerprint: its digit runs, sorted, de-duplicated and
 // joined by blanks. Names whose numbers differ never share a cluster.
