@@ -13,7 +13,9 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 packages=(build-essential cmake ninja-build pkg-config dpkg-dev tcl
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
-          xvfb xauth fonts-dejavu-core libicu-dev libstemmer-dev)
+          xvfb xauth fonts-dejavu-core libicu-dev libstemmer-dev
+          file desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
+          lintian man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
