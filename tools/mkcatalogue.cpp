@@ -20,6 +20,8 @@ const char* usage = "Usage: mkcatalogue [OPTIONS] PATH\n"
                     "  --seed N           seed; the same seed writes the same content (default 1)\n"
                     "  --product TEXT     Product Name in FILEINFO (default \"Mervane 1.7\")\n"
                     "  --null-product     a Null Product Name in FILEINFO\n"
+                    "  --truth FILE       also write FILE: which lookup entries are forms of the\n"
+                    "                     same name, one line \"table<TAB>code<TAB>group\" each\n"
                     "  --help             show this text and exit\n"
                     "\n"
                     "Options may also be written --name=VALUE.\n";
@@ -70,7 +72,7 @@ bool parseArguments(int argc, char** argv, samplegen::Options& opts, std::string
             value = arg.substr(eq + 1);
         } else {
             if (name != "--items" && name != "--subjects" && name != "--publishers" &&
-                name != "--types" && name != "--seed" && name != "--product")
+                name != "--types" && name != "--seed" && name != "--product" && name != "--truth")
                 throw UsageError{"unknown option '" + std::string(arg) + "'"};
             if (i + 1 >= argc)
                 throw UsageError{"option " + std::string(name) + " needs a value"};
@@ -89,6 +91,10 @@ bool parseArguments(int argc, char** argv, samplegen::Options& opts, std::string
         else if (name == "--product") {
             opts.productName = std::string(value);
             productGiven = true;
+        } else if (name == "--truth") {
+            if (value.empty())
+                throw UsageError{"--truth needs a file name"};
+            opts.truthPath = std::string(value);
         } else
             throw UsageError{"unknown option '" + std::string(name) + "'"};
     }

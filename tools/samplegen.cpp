@@ -8,9 +8,10 @@
 #include <charconv>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -57,6 +58,7 @@ Rng stream(unsigned seed, std::uint64_t salt) {
 struct Entry {
     std::int64_t code;
     Name name;
+    int group = -1; // the name it is a form of; -1 for a blank or Null name
 };
 
 // ---- Word lists -----------------------------------------------------------
@@ -118,12 +120,32 @@ const std::vector<std::string> places = {
     "United States", "Australia", "New Zealand", "London",    "Paris",  "Rome",
     "Zürich",        "Köln",      "Montréal",    "São Paulo", "Kraków", "Reykjavík",
     "Île-de-France", "Bretagne",  "Yorkshire",   "Cornwall",  "Ελλάδα", "Москва",
-    "日本"};
+    "日本",          "Tōkyō",     "Kyōto",       "Ōsaka",     "Miṣr",   "Baghdād",
+    "Ṣanʻāʼ",        "Dimashq",   "Bayrūt",      "Lahore",    "Dhākā",  "Kāṭhmāṇḍū"};
 
 const std::vector<std::string> periods = {
     "To 1500",      "16th century",     "17th century",        "18th century", "19th century",
     "20th century", "21st century",     "1900-1945",           "1945-",        "Middle Ages",
-    "Renaissance",  "Victorian period", "Early works to 1800", "Ancient"};
+    "Renaissance",  "Victorian period", "Early works to 1800", "Ancient",      "1914-1918",
+    "1918-1939",    "1939-1945"};
+
+// Publishers' names as transliterated from Arabic, Japanese, Hindi and
+// Russian, with the macrons, dots and modifier letters of the romanisation.
+const std::vector<std::string> transliteratedPublishers = {"Dār al-Maʻārif",
+                                                           "Dār al-Kutub al-ʻIlmīyah",
+                                                           "Maktabat al-Khānjī",
+                                                           "Dār al-Shurūq",
+                                                           "Tōkyō Daigaku Shuppankai",
+                                                           "Kōdansha",
+                                                           "Shūeisha",
+                                                           "Iwanami Shoten",
+                                                           "Chūō Kōronsha",
+                                                           "Rājakamala Prakāśana",
+                                                           "Motīlāl Banārsīdās",
+                                                           "Izdatelʹstvo Nauka",
+                                                           "Izdatelʹstvo Progress",
+                                                           "Sovetskiĭ pisatelʹ",
+                                                           "Khudozhestvennaia literatura"};
 
 const std::vector<std::string> publisherForms = {
     "{} Press", "{} & Sons",   "{} and Sons", "{} Publishing",       "{} Publishers",
@@ -141,34 +163,66 @@ const std::vector<std::string> typeWords = {
     "Model"};
 
 // The first entries of every table: the near-duplicates that a combine run is
-// for, placed first so that even a small catalogue has each kind of them.
-// A missing value (nullopt) is a Null name.
-// clang-format off
-const std::vector<Name> curatedSubjects = {
-    "Computers", "computers", "Computers ", "Computer", "History", "Histroy", "Art & Architecture",
-    "Art and Architecture", "Children's Books", "Children's Bks.", "", std::nullopt, "Cookery",
-    "Cokery", "Science [General]", "Music; Scores", "Éducation", "éducation", "Poetry \"Modern\"",
-    " Poetry", "Travel -- Europe", "Travel - Europe", "Biography", "Biographies",
-    "Religion & Philosophy", "Religion and Philosophy", "Natural History", "Natural history",
-    "Gardening", "Gardenning", "Sport", "Sports", "Ελληνική ιστορία", "COMPUTERS", "Zoology",
-    "Zoolgy"};
+// for, placed first so that even a small catalogue has each kind of them,
+// and names that look alike but are not the same. Each entry names the name
+// it is a form of (nullptr: itself). A missing value (nullopt) is a Null name.
+struct Curated {
+    Name name;
+    const char* base = nullptr;
+};
 
-const std::vector<Name> curatedPublishers = {
-    "O'Reilly", "O'Reilly & Associates", "O'Reilly and Associates", "O'Reily",
-    "Éditions Gallimard", "Editions Gallimard", "Penguin Books", "Penguin Bks.", "penguin books",
-    "Penguin Books ", "", std::nullopt, "Harper & Row", "Harper and Row", "Addison-Wesley",
-    "Adison-Wesley", "Springer-Verlag", "Springer Verlag", "Wiley; Chichester", "Wiley (J.)",
-    "Random House", "Random Houses", "Oxford University Press", "Oxford Univ. Press",
-    "Suhrkamp Verlag", "Müller & Söhne", "Faber and Faber", "Faber & Faber", "Macmillan",
-    "MacMillan", "McGraw-Hill", "[s.n.]"};
+// clang-format off
+const std::vector<Curated> curatedSubjects = {
+    {"Computers"}, {"computers", "Computers"}, {"Computers ", "Computers"},
+    {"Computer", "Computers"}, {"History"}, {"Histroy", "History"}, {"Art & Architecture"},
+    {"Art and Architecture", "Art & Architecture"}, {"Children's Books"},
+    {"Children's Bks.", "Children's Books"}, {""}, {std::nullopt}, {"Cookery"},
+    {"Cokery", "Cookery"}, {"Science [General]"}, {"Music; Scores"}, {"Éducation"},
+    {"éducation", "Éducation"}, {"Poetry \"Modern\""}, {" Poetry", "Poetry"},
+    {"Travel -- Europe"}, {"Travel - Europe", "Travel -- Europe"}, {"Biography"},
+    {"Biographies", "Biography"}, {"Religion & Philosophy"},
+    {"Religion and Philosophy", "Religion & Philosophy"}, {"Natural History", "Natural history"},
+    {"Natural history"}, {"Gardening"}, {"Gardenning", "Gardening"}, {"Sport"},
+    {"Sports", "Sport"}, {"Ελληνική ιστορία"}, {"COMPUTERS", "Computers"}, {"Zoology"},
+    {"Zoolgy", "Zoology"}, {"World War, 1914-1918"}, {"World War, 1939-1945"},
+    {"World War, 1914-1918.", "World War, 1914-1918"}, {"Chemistry 1"}, {"Chemistry 2"}};
+
+const std::vector<Curated> curatedPublishers = {
+    {"O'Reilly"}, {"O'Reilly & Associates"},
+    {"O'Reilly and Associates", "O'Reilly & Associates"}, {"O'Reily", "O'Reilly"},
+    {"Éditions Gallimard"}, {"Editions Gallimard", "Éditions Gallimard"}, {"Penguin Books"},
+    {"Penguin Bks.", "Penguin Books"}, {"penguin books", "Penguin Books"},
+    {"Penguin Books ", "Penguin Books"}, {""}, {std::nullopt}, {"Harper & Row"},
+    {"Harper and Row", "Harper & Row"}, {"Addison-Wesley"}, {"Adison-Wesley", "Addison-Wesley"},
+    {"Springer-Verlag"}, {"Springer Verlag", "Springer-Verlag"}, {"Wiley; Chichester"},
+    {"Wiley (J.)"}, {"Random House"}, {"Random Houses", "Random House"},
+    {"Oxford University Press"}, {"Oxford Univ. Press", "Oxford University Press"},
+    {"Suhrkamp Verlag"}, {"Müller & Söhne"}, {"Faber and Faber"},
+    {"Faber & Faber", "Faber and Faber"}, {"Macmillan"}, {"MacMillan", "Macmillan"},
+    {"McGraw-Hill"}, {"[s.n.]"}, {"Harper & Row, :", "Harper & Row"}, {"Methuen ;", "Methuen"},
+    {"[Methuen]", "Methuen"}, {"Methuen"}, {"Macmillan.", "Macmillan"},
+    {"Tōkyō Daigaku Shuppankai"}, {"Tokyo Daigaku Shuppankai", "Tōkyō Daigaku Shuppankai"},
+    {"Dār al-Maʻārif"}, {"D\uFFFD\uFFFDr al-Ma\uFFFD\uFFFDrif", "Dār al-Maʻārif"}};
 // clang-format on
 
-const std::vector<Name> curatedTypes = {
-    "Book",           "Books",           "book",      "Video cassette",
-    "Videocassette",  "CD-ROM",          "",          "Map ",
-    std::nullopt,     "Periodical",      "Periodcal", "Sound recording",
-    "Audio cassette", "Audio cassettes", "E-book",    "Éditions limitées",
-    "Score; parts",   "Kit [mixed]"};
+const std::vector<Curated> curatedTypes = {{"Book"},
+                                           {"Books", "Book"},
+                                           {"book", "Book"},
+                                           {"Video cassette"},
+                                           {"Videocassette", "Video cassette"},
+                                           {"CD-ROM"},
+                                           {""},
+                                           {"Map ", "Map"},
+                                           {std::nullopt},
+                                           {"Periodical"},
+                                           {"Periodcal", "Periodical"},
+                                           {"Sound recording"},
+                                           {"Audio cassette"},
+                                           {"Audio cassettes", "Audio cassette"},
+                                           {"E-book"},
+                                           {"Éditions limitées"},
+                                           {"Score; parts"},
+                                           {"Kit [mixed]"}};
 
 // ---- Near-duplicates ------------------------------------------------------
 
@@ -201,11 +255,193 @@ std::vector<std::size_t> letterPositions(const std::string& s) {
     return at;
 }
 
-// A near-duplicate of name of the kinds people type: another letter case, a
-// trailing blank, singular for plural, an abbreviation, "&" for "and", two
-// letters swapped or one dropped.
+// The code point of the UTF-8 sequence at s[i] and its length in bytes
+// (the generator writes only well-formed text).
+std::pair<char32_t, std::size_t> codePointAt(const std::string& s, std::size_t i) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+    char32_t c = len == 1 ? b : b & (0x7F >> len);
+    for (std::size_t k = 1; k < len && i + k < s.size(); ++k)
+        c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    return {c, len};
+}
+
+bool hasNonAscii(const std::string& s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// True when every non-ASCII character of s is a Latin letter with a mark, or
+// a modifier letter: text that a legacy single-byte or MARC-8 system held,
+// and that a wrong decoding turns into U+FFFD.
+bool onlyLatinExtras(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        auto [c, len] = codePointAt(s, i);
+        if (c >= 0x80 && !(c < 0x0370 || (c >= 0x1E00 && c < 0x1F00)))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// ASCII spellings of the marked letters and modifier letters in the word
+// lists, as a cataloguer without the characters would type them.
+const std::vector<std::pair<std::string, std::string>> plainLetters = {
+    {"á", "a"}, {"à", "a"}, {"â", "a"}, {"ä", "a"}, {"ã", "a"}, {"å", "a"}, {"ā", "a"}, {"é", "e"},
+    {"è", "e"}, {"ê", "e"}, {"ë", "e"}, {"í", "i"}, {"î", "i"}, {"ī", "i"}, {"ĭ", "i"}, {"ó", "o"},
+    {"ô", "o"}, {"ö", "o"}, {"ō", "o"}, {"ø", "o"}, {"ú", "u"}, {"ü", "u"}, {"ū", "u"}, {"ñ", "n"},
+    {"ṇ", "n"}, {"ç", "c"}, {"č", "c"}, {"ř", "r"}, {"ś", "s"}, {"ṣ", "s"}, {"š", "s"}, {"ṭ", "t"},
+    {"ž", "z"}, {"ł", "l"}, {"É", "E"}, {"Î", "I"}, {"Ö", "O"}, {"Ō", "O"}, {"Ü", "U"}, {"Ṣ", "S"},
+    {"Å", "A"}, {"ʻ", "'"}, {"ʼ", "'"}, {"ʹ", "'"}};
+
+// s with its marked letters typed plain; modifier letters become an
+// apostrophe, or vanish when dropModifiers is set.
+std::string plainTyped(std::string s, bool dropModifiers) {
+    for (const auto& [from, to] : plainLetters) {
+        std::string by = dropModifiers && to == "'" ? "" : to;
+        while (replaceFirst(s, from, by)) {
+        }
+    }
+    return s;
+}
+
+// The twin of s read back through the wrong decoder: each non-ASCII
+// character lost, leaving one U+FFFD per byte, or per character when
+// perByte is false.
+std::string misDecoded(const std::string& s, bool perByte) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size();) {
+        auto [c, len] = codePointAt(s, i);
+        if (c < 0x80)
+            out += s[i];
+        else
+            for (std::size_t k = 0; k < (perByte ? len : 1); ++k)
+                out += "\xEF\xBF\xBD";
+        i += len;
+    }
+    return out;
+}
+
+// Full words and their abbreviations in catalogue data, each way round.
+const std::vector<std::pair<std::string_view, std::string_view>> abbreviations = {
+    {"Books", "Bks."},         {"University", "Univ."},    {"Company", "Co."},
+    {"Brothers", "Bros."},     {"Publishing", "Pub."},     {"Publishers", "Pubs."},
+    {"Limited", "Ltd."},       {"Association", "Assoc."},  {"Society", "Soc."},
+    {"Department", "Dept."},   {"History", "Hist."},       {"Biography", "Biog."},
+    {"Literature", "Lit."},    {"Dictionaries", "Dict."},  {"Geography", "Geog."},
+    {"Philosophy", "Philos."}, {"Press", "Pr."},           {"Verlag", "Vlg."},
+    {"Science", "Sci."},       {"International", "Intl."}, {"National", "Natl."}};
+
+bool abbreviate(std::string& s, Rng& rng) {
+    std::vector<std::pair<std::string_view, std::string_view>> fits;
+    for (auto [full, abbr] : abbreviations) {
+        if (s.find(full) != std::string::npos)
+            fits.emplace_back(full, abbr);
+        if (s.find(abbr) != std::string::npos)
+            fits.emplace_back(abbr, full);
+    }
+    if (fits.empty())
+        return false;
+    auto [from, to] = rng.pick(fits);
+    return replaceFirst(s, from, to);
+}
+
+// Another number of one word of four letters or more: "Biography" and
+// "Biographies", "Handbooks" and "Handbook".
+bool otherNumber(std::string& s, Rng& rng) {
+    std::vector<std::pair<std::size_t, std::size_t>> words;
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t j = i;
+        while (j < s.size() && isAsciiLetter(s[j]))
+            ++j;
+        if (j - i >= 4 && (j == s.size() || !(static_cast<unsigned char>(s[j]) & 0x80)))
+            words.emplace_back(i, j - i);
+        i = j == i ? i + 1 : j;
+    }
+    if (words.empty())
+        return false;
+    auto [at, len] = rng.pick(words);
+    std::string w = s.substr(at, len);
+    auto ends = [&](std::string_view e) {
+        return w.size() >= e.size() && w.compare(w.size() - e.size(), e.size(), e) == 0;
+    };
+    if (ends("ies"))
+        w.replace(w.size() - 3, 3, "y");
+    else if (ends("ss") || ends("ch") || ends("sh") || ends("x"))
+        w += "es";
+    else if (ends("s"))
+        w.pop_back();
+    else if (ends("y") && std::string_view("aeiou").find(w[w.size() - 2]) == std::string_view::npos)
+        w.replace(w.size() - 1, 1, "ies");
+    else
+        w += 's';
+    s.replace(at, len, w);
+    return true;
+}
+
+// A letter that a finger near the right key gives instead.
+char neighbourKey(char c, Rng& rng) {
+    static const std::string_view rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+    char lower = asciiLower(c);
+    for (auto row : rows) {
+        auto at = row.find(lower);
+        if (at == std::string_view::npos)
+            continue;
+        std::size_t to = at == 0                ? 1
+                         : at + 1 == row.size() ? at - 1
+                         : rng.chance(0.5)      ? at - 1
+                                                : at + 1;
+        return c == lower ? row[to] : asciiUpper(row[to]);
+    }
+    return c;
+}
+
+// A typing error in one letter: two neighbours swapped, one dropped, one
+// doubled, one replaced by or with a stray neighbouring key.
+bool typingError(std::string& s, Rng& rng) {
+    auto at = letterPositions(s);
+    if (at.size() < 4)
+        return false;
+    auto i = at[1 + rng.below(at.size() - 1)];
+    switch (rng.below(5)) {
+    case 0:
+        if (i + 1 < s.size() && isAsciiLetter(s[i + 1]) && s[i] != s[i + 1]) {
+            std::swap(s[i], s[i + 1]);
+            return true;
+        }
+        [[fallthrough]];
+    case 1:
+        s.erase(i, 1);
+        return true;
+    case 2:
+        s.insert(i, 1, s[i]);
+        return true;
+    case 3:
+        s[i] = neighbourKey(s[i], rng);
+        return true;
+    default:
+        s.insert(i, 1, neighbourKey(s[i], rng));
+        return true;
+    }
+}
+
+// A near-duplicate of name, of the kinds found in catalogues: another letter
+// case; blanks doubled, leading or trailing; trailing ISBD punctuation; the
+// name in brackets; singular for plural; an abbreviation; "&" for "and"; a
+// typing error; and, in names with marked letters, the letters typed plain,
+// or the whole name mis-decoded into U+FFFD with those letters lost.
 std::string nearDuplicate(std::string s, Rng& rng) {
-    switch (rng.below(9)) {
+    if (hasNonAscii(s) && rng.chance(0.3)) {
+        bool latin = onlyLatinExtras(s);
+        auto roll = rng.below(3);
+        if (latin && roll == 0)
+            return misDecoded(s, rng.chance(0.7));
+        std::string plain = plainTyped(s, rng.chance(0.5));
+        if (plain != s)
+            return plain;
+    }
+    static const char* const isbdEnds[] = {",", ".", " :", " ;", " /", ", :", " ,"};
+    switch (rng.below(14)) {
     case 0:
         std::transform(s.begin(), s.end(), s.begin(), asciiLower);
         return s;
@@ -215,41 +451,31 @@ std::string nearDuplicate(std::string s, Rng& rng) {
     case 2:
         return s + " ";
     case 3:
-        if (!s.empty() && s.back() == 's')
-            s.pop_back();
-        else
-            s += 's';
-        return s;
-    case 4:
-        if (replaceFirst(s, "Books", "Bks.") || replaceFirst(s, "Bks.", "Books") ||
-            replaceFirst(s, "University", "Univ.") || replaceFirst(s, "Company", "Co."))
+        if (otherNumber(s, rng))
             return s;
         return s + " ";
+    case 4:
     case 5:
+        if (abbreviate(s, rng))
+            return s;
+        return s + isbdEnds[rng.below(std::size(isbdEnds))];
+    case 6:
         if (replaceFirst(s, " & ", " and ") || replaceFirst(s, " and ", " & "))
             return s;
         std::transform(s.begin(), s.end(), s.begin(), asciiLower);
         return s;
-    case 6: {
-        // Swap two neighbouring letters.
-        auto at = letterPositions(s);
-        std::vector<std::size_t> pairs;
-        for (std::size_t i = 0; i + 1 < at.size(); ++i)
-            if (at[i + 1] == at[i] + 1 && s[at[i]] != s[at[i] + 1])
-                pairs.push_back(at[i]);
-        if (pairs.empty())
-            return s + " ";
-        auto i = rng.pick(pairs);
-        std::swap(s[i], s[i + 1]);
-        return s;
-    }
-    case 7: {
-        auto at = letterPositions(s);
-        if (at.size() < 3)
-            return s + " ";
-        s.erase(at[1 + rng.below(at.size() - 1)], 1);
-        return s;
-    }
+    case 7:
+    case 8:
+    case 9:
+        if (typingError(s, rng))
+            return s;
+        return s + " ";
+    case 10:
+        return s + isbdEnds[rng.below(std::size(isbdEnds))];
+    case 11:
+        return "[" + s + "]";
+    case 12:
+        return " " + s;
     default:
         // A doubled blank between words, or a trailing one in a single word.
         if (!replaceFirst(s, " ", "  "))
@@ -278,6 +504,9 @@ std::string subjectName(Rng& rng) {
 }
 
 std::string publisherName(Rng& rng) {
+    if (rng.chance(0.08))
+        return rng.pick(transliteratedPublishers) +
+               (rng.chance(0.5) ? ", " + rng.pick(places) : "");
     std::string form = rng.pick(publisherForms);
     const std::string& who = rng.chance(0.15) ? rng.pick(places) : rng.pick(surnames);
     replaceFirst(form, "{}", who);
@@ -320,43 +549,75 @@ std::vector<std::int64_t> makeCodes(std::size_t n, Rng& rng) {
 // Of those, about one in seven is a near-duplicate of an earlier name, one in
 // a hundred an exact repeat, one in a thousand empty and one in a thousand
 // Null; the rest are fresh names, redrawn a few times when already taken so
-// that repeats stay as rare as they are in a real table.
+// that repeats stay as rare as they are in a real table. Each entry with a
+// name carries the group of the name it is a form of: a near-duplicate or a
+// repeat that of the entry it copies, a fresh name that of an earlier entry
+// of the same text or a group of its own.
 template <class MakeName>
-std::vector<Entry> makeLookup(std::size_t n, const std::vector<Name>& curated, MakeName makeName,
+std::vector<Entry> makeLookup(std::size_t n, const std::vector<Curated>& curated, MakeName makeName,
                               Rng& rng) {
     std::vector<Entry> entries;
     entries.reserve(n);
-    std::unordered_set<std::string> taken;
+    std::unordered_map<std::string, int> groupOf; // every name written so far
+    int groups = 0;
+    auto groupFor = [&](const std::string& name) {
+        auto [at, added] = groupOf.try_emplace(name, groups);
+        if (added)
+            ++groups;
+        return at->second;
+    };
     auto fresh = [&] {
         std::string name = makeName(rng);
-        for (int tries = 0; tries < 8 && taken.count(name); ++tries)
+        for (int tries = 0; tries < 8 && groupOf.count(name); ++tries)
             name = makeName(rng);
         return name;
     };
     auto codes = makeCodes(n, rng);
     for (std::size_t i = 0; i < n; ++i) {
-        Name name;
+        Entry e{codes[i], std::nullopt};
         if (i < curated.size()) {
-            name = curated[i];
+            e.name = curated[i].name;
+            if (e.name && !e.name->empty())
+                e.group = groupFor(curated[i].base ? std::string(curated[i].base) : *e.name);
         } else {
             double roll = rng.unit();
-            const Name& earlier = entries[rng.below(entries.size())].name;
-            if (roll < 0.001)
-                name = std::nullopt;
-            else if (roll < 0.002)
-                name = std::string();
-            else if (roll < 0.012)
-                name = earlier;
-            else if (roll < 0.15 && earlier && !earlier->empty())
-                name = nearDuplicate(*earlier, rng);
-            else
-                name = fresh();
+            const Entry& earlier = entries[rng.below(entries.size())];
+            if (roll < 0.001) {
+                e.name = std::nullopt;
+            } else if (roll < 0.002) {
+                e.name = std::string();
+            } else if (roll < 0.012) {
+                e.name = earlier.name;
+                e.group = earlier.group;
+            } else if (roll < 0.15 && earlier.name && !earlier.name->empty()) {
+                e.name = nearDuplicate(*earlier.name, rng);
+                e.group = earlier.group;
+            } else {
+                e.name = fresh();
+                e.group = groupFor(*e.name);
+            }
         }
-        if (name)
-            taken.insert(*name);
-        entries.push_back({codes[i], std::move(name)});
+        if (e.name && e.group >= 0)
+            groupOf.try_emplace(*e.name, e.group);
+        entries.push_back(std::move(e));
     }
     return entries;
+}
+
+// Appends to out one line "table<TAB>code<TAB>group" for each entry of a
+// group of two entries or more; groups are numbered from 1 in each table in
+// the order of their first entry.
+void appendTruth(std::string& out, const std::string& table, const std::vector<Entry>& entries) {
+    std::unordered_map<int, int> size, number;
+    for (const auto& e : entries)
+        if (e.group >= 0)
+            ++size[e.group];
+    for (const auto& e : entries) {
+        if (e.group < 0 || size[e.group] < 2)
+            continue;
+        auto [at, added] = number.try_emplace(e.group, static_cast<int>(number.size()) + 1);
+        out += table + '\t' + std::to_string(e.code) + '\t' + std::to_string(at->second) + '\n';
+    }
 }
 
 // ---- SQL text -------------------------------------------------------------
@@ -605,6 +866,24 @@ void checkCount(const char* what, long n) {
                     std::string("Invalid number of ") + what + ": " + std::to_string(n));
 }
 
+// Writes the truth file (see Options::truthPath); raises PathFileAccess when
+// it cannot be written, leaving no part of it behind.
+void writeTruth(const std::string& path, const std::vector<Entry>& subjects,
+                const std::vector<Entry>& publishers, const std::vector<Entry>& types) {
+    std::string text = "table\tcode\tgroup\n";
+    appendTruth(text, "Subjects", subjects);
+    appendTruth(text, "Publishers", publishers);
+    appendTruth(text, "Types", types);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        std::error_code ec;
+        std::filesystem::remove(path, ec);
+        throw Error(err::PathFileAccess, "Cannot write the truth file " + path);
+    }
+}
+
 } // namespace
 
 std::unique_ptr<engine::Database> CreateCatalogue(const std::string& path,
@@ -660,6 +939,8 @@ void WriteSampleCatalogue(const std::string& path, const Options& opts) {
         tx.Commit();
     }
     db->Close();
+    if (!opts.truthPath.empty())
+        writeTruth(opts.truthPath, subjects, publishers, types);
     cleanup.disarm();
 }
 

@@ -104,12 +104,21 @@ std::map<std::string, std::vector<Row>> readAll(const std::string& path) {
 
 // ---- Determinism ------------------------------------------------------------
 
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST_F(SampleCatalogue, SameSeedWritesSameContentAndAnotherSeedDoesNot) {
     samplegen::Options opts;
     opts.items = 400;
     opts.seed = 7;
+    opts.truthPath = path("a.tsv");
     samplegen::WriteSampleCatalogue(path("a.M17"), opts);
+    opts.truthPath = path("b.tsv");
     samplegen::WriteSampleCatalogue(path("b.M17"), opts);
+    EXPECT_EQ(fileText(path("a.tsv")), fileText(path("b.tsv")));
+    opts.truthPath.clear();
     opts.seed = 8;
     samplegen::WriteSampleCatalogue(path("c.M17"), opts);
 
@@ -329,6 +338,84 @@ TEST_F(SampleCatalogue, NamesHoldNearDuplicatesAndAwkwardText) {
         EXPECT_TRUE(names.count(text)) << text;
 }
 
+// ---- Truth about the planted variants ----------------------------------------
+
+// The truth file of a catalogue: group of each listed code, per table.
+std::map<std::string, std::map<std::int32_t, long>> readTruth(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "table\tcode\tgroup");
+    std::map<std::string, std::map<std::int32_t, long>> truth;
+    while (std::getline(in, line)) {
+        auto a = line.find('\t'), b = line.rfind('\t');
+        truth[line.substr(0, a)][std::stoi(line.substr(a + 1, b - a - 1))] =
+            std::stol(line.substr(b + 1));
+    }
+    return truth;
+}
+
+// Every listed entry exists and has a name; groups have two entries or more;
+// entries of one name share a group; the curated variants are grouped and the
+// names that only look alike are not; the new kinds of variant are planted.
+TEST_F(SampleCatalogue, TruthGroupsThePlantedVariants) {
+    samplegen::Options opts;
+    opts.subjects = 3000;
+    opts.publishers = 600;
+    opts.truthPath = path("truth.tsv");
+    samplegen::WriteSampleCatalogue(path("c.M17"), opts);
+    auto truth = readTruth(opts.truthPath);
+    auto db = engine::DatabaseEngine().OpenDatabase(path("c.M17"));
+    std::map<std::string, std::string> kinds; // a listed name of each kind of variant
+    for (const char* word : {"Subject", "Publisher", "Type"}) {
+        SCOPED_TRACE(word);
+        const auto& groups = truth[std::string(word) + "s"];
+        ASSERT_FALSE(groups.empty());
+        auto l = readLookup(*db, word);
+        std::map<std::string, long> groupOfName;
+        std::map<long, int> sizes;
+        for (std::size_t i = 0; i < l.codes.size(); ++i) {
+            auto at = groups.find(l.codes[i]);
+            bool blank = l.names[i].IsNull() || l.names[i].ToText().empty();
+            if (at == groups.end())
+                continue;
+            EXPECT_FALSE(blank) << l.codes[i];
+            ++sizes[at->second];
+            auto name = l.names[i].ToText();
+            auto [seen, added] = groupOfName.try_emplace(name, at->second);
+            EXPECT_EQ(seen->second, at->second) << name;
+            for (const char* mark : {"\xEF\xBF\xBD", "[", " :", " ;", "  "})
+                if (name.find(mark) != std::string::npos)
+                    kinds[mark] = name;
+        }
+        for (auto [group, n] : sizes)
+            EXPECT_GE(n, 2) << "group " << group;
+        auto same = [&](const std::string& a, const std::string& b) {
+            return groupOfName.count(a) && groupOfName.count(b) && groupOfName[a] == groupOfName[b];
+        };
+        if (std::string(word) == "Subject") {
+            EXPECT_TRUE(same("Computers", "COMPUTERS"));
+            EXPECT_TRUE(same("World War, 1914-1918", "World War, 1914-1918."));
+            EXPECT_FALSE(same("World War, 1914-1918", "World War, 1939-1945"));
+            EXPECT_FALSE(same("Chemistry 1", "Chemistry 2"));
+        } else if (std::string(word) == "Publisher") {
+            EXPECT_TRUE(same("Penguin Books", "Penguin Bks."));
+            EXPECT_TRUE(same("Dār al-Maʻārif", "D\uFFFD\uFFFDr al-Ma\uFFFD\uFFFDrif"));
+            EXPECT_TRUE(same("Methuen", "[Methuen]"));
+        }
+    }
+    EXPECT_EQ(kinds.size(), 5u);
+}
+
+// A truth file that cannot be written fails the write and leaves no catalogue.
+TEST_F(SampleCatalogue, UnwritableTruthLeavesNoCatalogue) {
+    samplegen::Options opts;
+    opts.truthPath = path("no such folder/truth.tsv");
+    EXPECT_EQ(errorOf([&] { samplegen::WriteSampleCatalogue(path("c.M17"), opts); }),
+              engine::err::PathFileAccess);
+    EXPECT_FALSE(fs::exists(path("c.M17")));
+}
+
 // ---- Marker and failures ----------------------------------------------------
 
 class SampleMarker : public SampleCatalogue,
@@ -414,15 +501,20 @@ INSTANTIATE_TEST_SUITE_P(Arguments, MkcatalogueArguments,
                                            CommandCase{"BadNumber", "--items 5x {}", 2, false},
                                            CommandCase{"NegativeCount", "--types -3 {}", 2, false},
                                            CommandCase{"UnknownOption", "--colour red {}", 2,
-                                                       false}),
+                                                       false},
+                                           CommandCase{"TruthWithoutFile", "{} --truth", 2, false}),
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Mkcatalogue, OptionsReachTheFile) {
-    ASSERT_EQ(run("--items 20 --subjects=5 --publishers 4 --types 3 --seed 9 --null-product {}"),
+    ASSERT_FALSE(fs::exists(path("truth.tsv")));
+    ASSERT_EQ(run("--items 20 --subjects=50 --publishers 4 --types 3 --seed 9 --null-product "
+                  "--truth '" +
+                  path("truth.tsv") + "' {}"),
               0);
+    EXPECT_FALSE(readTruth(path("truth.tsv"))["Subjects"].empty());
     auto db = engine::DatabaseEngine().OpenDatabase(path("out file.M17"));
     EXPECT_EQ(readTable(*db, "MERVANE RECORDS").size(), 20u);
-    EXPECT_EQ(readTable(*db, "Subjects").size(), 5u);
+    EXPECT_EQ(readTable(*db, "Subjects").size(), 50u);
     EXPECT_EQ(readTable(*db, "Publishers").size(), 4u);
     EXPECT_EQ(readTable(*db, "Types").size(), 3u);
     EXPECT_TRUE(readTable(*db, "FILEINFO").at(0).at(0).IsNull());
