@@ -14,7 +14,7 @@ as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 packages=(build-essential cmake ninja-build pkg-config dpkg-dev tcl
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth fonts-dejavu-core libicu-dev libstemmer-dev
-          file desktop-file-utils appstream xdg-utils shared-mime-info libfile-mimeinfo-perl
+          file desktop-file-utils appstream xdg-utils shared-mime-info libglib2.0-bin
           lintian man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
