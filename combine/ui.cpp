@@ -221,18 +221,55 @@ std::optional<HelpTopic> readHelpTopic(const QString& path, long context) {
     return found;
 }
 
+QStringList helpFolders(const QString& programDir) {
+    QStringList folders{QDir::cleanPath(programDir)};
+#ifdef HELP_DATA_DIR
+    const QString installed =
+        QDir::cleanPath(QDir(programDir).filePath(QStringLiteral(HELP_DATA_DIR)));
+    if (!folders.contains(installed))
+        folders << installed;
+#endif
+    return folders;
+}
+
+std::optional<QString> locateHelpFile(const QString& helpFile, const QStringList& folders) {
+    if (helpFile.isEmpty())
+        return std::nullopt;
+    if (QFileInfo(helpFile).isAbsolute())
+        return QFileInfo(helpFile).isFile() ? std::optional<QString>(helpFile) : std::nullopt;
+    for (const QString& folder : folders) {
+        const QString path = QDir(folder).filePath(helpFile);
+        if (QFileInfo(path).isFile())
+            return path;
+    }
+    return std::nullopt;
+}
+
 void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long helpContext) {
-    QString path = helpFile;
-    if (QFileInfo(path).isRelative())
-        path = QDir(QCoreApplication::applicationDirPath()).filePath(helpFile);
+    const QStringList folders = QFileInfo(helpFile).isAbsolute()
+                                    ? QStringList{QFileInfo(helpFile).absolutePath()}
+                                    : helpFolders(QCoreApplication::applicationDirPath());
+    const std::optional<QString> found = locateHelpFile(helpFile, folders);
+    const QString path = found ? *found : QDir(folders.first()).filePath(helpFile);
     // Command 1 names a topic; any other command shows the file's first one.
     const long context = helpCommand == 1 ? helpContext : 0;
-    const std::optional<HelpTopic> topic = readHelpTopic(path, context);
+    const std::optional<HelpTopic> topic =
+        found ? readHelpTopic(path, context) : std::optional<HelpTopic>();
     if (seam().testing) {
         seam().helps.push_back(
             {path, context, topic ? topic->title : QString(), topic ? topic->text : QString()});
         if (topic)
             return;
+    }
+    if (!found) {
+        QStringList places;
+        for (const QString& folder : folders)
+            places << QDir::toNativeSeparators(folder);
+        msgBox(parent,
+               QStringLiteral("The help file '%1' cannot be found. It was looked for in:\n%2")
+                   .arg(QFileInfo(helpFile).fileName(), places.join(u'\n')),
+               mb::Exclamation);
+        return;
     }
     if (!topic) {
         msgBox(parent,

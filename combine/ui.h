@@ -123,9 +123,20 @@ struct HelpTopic {
 // Returns nullopt when the file cannot be read or has no such topic.
 std::optional<HelpTopic> readHelpTopic(const QString& path, long context);
 
+// The folders in which a relative help file name is looked for, in this
+// order: the program's own folder, then the data folder that an installed
+// program keeps beside its own (fixed relative to it at build time).
+QStringList helpFolders(const QString& programDir);
+
+// The path of a help file: an absolute name as it is, a relative one in the
+// first of the folders that holds a file of that name. Returns nullopt when
+// there is no such file.
+std::optional<QString> locateHelpFile(const QString& helpFile, const QStringList& folders);
+
 // Shows the topic of a help file in a small modal window; a relative file
-// name is looked for beside the executable. Command 1 shows a topic by its
-// context number; a missing file or topic gets a warning instead.
+// name is looked for in helpFolders() of the executable's folder. Command 1
+// shows a topic by its context number. A missing help file, or one without
+// the topic, gets a warning that says which instead.
 void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long helpContext);
 
 // The error number and text of a cancelled open dialog.
