@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -438,11 +439,17 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
             int tau = radiusFor(radius, tLen);
             if (qLen - tLen > static_cast<std::size_t>(tau) || tLen == 0)
                 continue;
+            // Where segment s can stand in q (Li, Deng, Wang and Feng's
+            // multi-match-aware selection): shifted by at most s edits made
+            // before it, and by at most tau - s after it, given the lengths.
+            auto delta = static_cast<long>(qLen - tLen);
             for (int s = 0; s <= tau; ++s) {
                 auto [at, len] = segment(tLen, tau + 1, s);
-                std::size_t from = at >= static_cast<std::size_t>(tau) ? at - tau : 0;
-                std::size_t to = std::min(at + tau, qLen - len);
-                for (std::size_t p = from; p <= to && p + len <= qLen; ++p) {
+                auto p0 = static_cast<long>(at);
+                long from = std::max({0L, p0 - s, p0 + delta - (tau - s)});
+                long to = std::min({p0 + s, p0 + delta + (tau - s), static_cast<long>(qLen - len)});
+                for (long pos = from; pos <= to; ++pos) {
+                    auto p = static_cast<std::size_t>(pos);
                     index.forEach(segmentKey(tLen, s, digitHash[i], ph.of(p, len)), [&](int j) {
                         auto u = static_cast<std::size_t>(j);
                         if (seen[u] == i || (tLen == qLen && u >= i))
@@ -514,11 +521,11 @@ std::string ngramKey(std::string_view fp, int n) {
     return key;
 }
 
-void ngramKeyInto(std::string_view fp, int n, std::string& out) {
+void ngramKeyInto(std::string_view words, int n, std::string& out) {
     thread_local std::string letters;
     thread_local std::vector<std::uint32_t> grams;
     letters.clear();
-    for (char ch : fp)
+    for (char ch : words)
         if (ch != ' ')
             letters += ch;
     auto len = static_cast<std::size_t>(std::clamp(n, 1, 3));
@@ -527,8 +534,34 @@ void ngramKeyInto(std::string_view fp, int n, std::string& out) {
         out = letters;
         return;
     }
-    // Each gram packed big-end first into a number, so that numbers sort as
-    // the grams' text does.
+    if (len <= 2) {
+        // Grams of one or two characters of [0-9a-z] as bits of a set, numbered
+        // so that reading the bits in order gives the grams in sorted order.
+        constexpr int symbols = 37; // digits, letters, anything else
+        auto symbol = [](char ch) {
+            return ch >= '0' && ch <= '9' ? ch - '0' : ch >= 'a' && ch <= 'z' ? ch - 'a' + 10 : 36;
+        };
+        std::array<std::uint64_t, (symbols * symbols + 63) / 64> set{};
+        for (std::size_t i = 0; i + len <= letters.size(); ++i) {
+            int g = symbol(letters[i]);
+            if (len == 2)
+                g = g * symbols + symbol(letters[i + 1]);
+            set[static_cast<std::size_t>(g) / 64] |= std::uint64_t(1) << (g % 64);
+        }
+        auto character = [](int sym) {
+            return static_cast<char>(sym < 10 ? '0' + sym : sym < 36 ? 'a' + sym - 10 : '?');
+        };
+        for (std::size_t w = 0; w < set.size(); ++w)
+            for (std::uint64_t bits = set[w]; bits; bits &= bits - 1) {
+                int g = static_cast<int>(w * 64) + std::countr_zero(bits);
+                if (len == 2)
+                    out += character(g / symbols);
+                out += character(g % symbols);
+            }
+        return;
+    }
+    // Grams packed big-end first into a number, so that numbers sort as the
+    // grams' text does.
     grams.clear();
     for (std::size_t i = 0; i + len <= letters.size(); ++i) {
         std::uint32_t g = 0;

@@ -9,6 +9,7 @@
 #include <unicode/uscript.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -153,48 +154,51 @@ bool isAsciiOnly(std::string_view s) {
 // closed up, every other character that is not a letter or digit a word
 // break; the words then sorted and each kept once.
 void keyOfAscii(std::string_view s, std::string& key, std::string* ordered = nullptr) {
+    // Written through a pointer into a buffer big enough for the worst case
+    // ("&" becomes " and "), words noted as they end.
     thread_local std::string text;
     thread_local std::vector<std::string_view> words;
-    text.clear();
+    if (text.size() < s.size() * 5 + 1)
+        text.resize(s.size() * 5 + 1);
     words.clear();
-    auto wordBreak = [&] {
-        if (!text.empty() && text.back() != ' ')
-            text += ' ';
+    char* const begin = text.data();
+    char* out = begin;
+    char* word = out;
+    auto endWord = [&] {
+        if (out != word) {
+            words.emplace_back(word, static_cast<std::size_t>(out - word));
+            *out++ = ' ';
+        }
+        word = out;
     };
     for (char c : s) {
-        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
-            text += c;
-        else if (c >= 'A' && c <= 'Z')
-            text += static_cast<char>(c + 32);
-        else if (c == '\'' || c == '`')
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+            *out++ = c;
+        } else if (c >= 'A' && c <= 'Z') {
+            *out++ = static_cast<char>(c + 32);
+        } else if (c == '\'' || c == '`') {
             continue;
-        else if (c == '&') {
-            wordBreak();
-            text += "and ";
-        } else
-            wordBreak();
+        } else {
+            endWord();
+            if (c == '&') {
+                std::memcpy(out, "and", 3);
+                out += 3;
+                endWord();
+            }
+        }
     }
-    if (ordered) {
-        ordered->assign(text);
-        if (!ordered->empty() && ordered->back() == ' ')
-            ordered->pop_back();
+    endWord();
+    if (ordered)
+        ordered->assign(begin, out == begin ? 0 : static_cast<std::size_t>(out - begin - 1));
+    if (words.size() > 1) {
+        std::sort(words.begin(), words.end());
+        words.erase(std::unique(words.begin(), words.end()), words.end());
     }
-    std::string_view all = text;
-    for (std::size_t at = 0; at < all.size();) {
-        auto end = all.find(' ', at);
-        if (end == std::string_view::npos)
-            end = all.size();
-        if (end > at)
-            words.push_back(all.substr(at, end - at));
-        at = end + 1;
-    }
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
     key.clear();
     for (auto w : words) {
         if (!key.empty())
             key += ' ';
-        key += w;
+        key.append(w);
     }
 }
 

@@ -3,6 +3,8 @@
 #include "frmcombine.h"
 
 #include "combine1.h"
+#include "history.h"
+#include "listtools.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -124,6 +126,7 @@ frmCombine::frmCombine(QWidget* parent) : QWidget(parent) {
     connect(Command1, &QPushButton::clicked, this, &frmCombine::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmCombine::Command2_Click);
     connect(Combo3, &ComboBox::Click, this, &frmCombine::Combo3_Click);
+    tools_ = new ListTools(this, List1, List2, Combo3);
 
     Form_Load();
 }
@@ -405,11 +408,13 @@ std::int32_t frmCombine::targetCode() const {
 
 // Re-points the items that refer to the entries selected in List1 to the
 // entry chosen in List2, deletes those entries and removes their rows, after
-// the user's confirmation. The statements run in one transaction.
+// the user's confirmation. The statements run in one transaction, together
+// with the combine's record in the history where the catalogue keeps one.
 void frmCombine::Command2_Click() {
     atEdge([&] {
         QString names;
         std::string codes;
+        std::vector<std::int32_t> collected;
         const int count = List1->ListCount();
         for (int i = 0; i <= count - 1; ++i) {
             if (!List1->Selected(i))
@@ -423,6 +428,7 @@ void frmCombine::Command2_Click() {
             if (code != targetCode()) {
                 names += QStringLiteral(", ") + List1->List(i);
                 codes += ", " + std::to_string(code);
+                collected.push_back(code);
             }
         }
         if (names.startsWith(QStringLiteral(", ")))
@@ -444,43 +450,27 @@ void frmCombine::Command2_Click() {
         if (ui::msgBox(this, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
             return;
 
-        const std::string condition =
-            codes.find(", ") != std::string::npos ? " IN (" + codes + ")" : " = " + codes;
-        auto target = [this] { return std::to_string(targetCode()); };
-
         if (!dbCatalogue)
             throw engine::Error(ObjectNotSet, "Object variable not set");
-        engine::Database& db = *dbCatalogue;
+        const catalogue::Category* category = catalogue::CategoryAt(Combo3->ListIndex());
         // A combine of many entries re-points many items: show the hourglass
         // while it runs. An error ends the program, so only success restores it.
         const std::int16_t savedPointer = MousePointer();
         SetMousePointer(Hourglass);
-        {
-            // All statements of one combine take effect together or not at
-            // all: a failure rolls back whatever ran before it.
+        if (category) {
+            // All statements of one combine, and its record in the history,
+            // take effect together or not at all: a failure rolls back
+            // whatever ran before it.
+            engine::Database& db = *dbCatalogue;
             engine::Transaction transaction(db);
-            switch (Combo3->ListIndex()) {
-            case 0:
-                db.Execute("UPDATE [MERVANE RECORDS] SET [Subject 1] = " + target() +
-                           " WHERE [Subject 1]" + condition);
-                db.Execute("UPDATE [MERVANE RECORDS] SET [Subject 2] = " + target() +
-                           " WHERE [Subject 2]" + condition);
-                db.Execute("DELETE * FROM [Subjects] WHERE [Subject Code]" + condition);
-                break;
-            case 1:
-                db.Execute("UPDATE [MERVANE RECORDS] SET [Publisher] = " + target() +
-                           " WHERE [Publisher]" + condition);
-                db.Execute("DELETE * FROM [Publishers] WHERE [Publisher Code]" + condition);
-                break;
-            case 2:
-                db.Execute("UPDATE [MERVANE RECORDS] SET [Item Type] = " + target() +
-                           " WHERE [Item Type]" + condition);
-                db.Execute("DELETE * FROM [Types] WHERE [Type Code]" + condition);
-                break;
-            default:
-                break;
-            }
+            history::Merge merge;
+            merge.codes = collected;
+            merge.names = names.toStdString();
+            merge.targetName = targetText.toStdString();
+            merge.target = [this] { return targetCode(); };
+            const history::CombineOutcome outcome = history::Combine(db, *category, {merge});
             transaction.Commit();
+            emit combined(category->comboIndex, collected, targetCode(), outcome.recorded);
         }
 
         ListBox::Batch batch1(*List1);

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
+class ListTools;
 
 class frmCombine : public QWidget {
     Q_OBJECT
@@ -41,6 +43,12 @@ public slots:
     void Command1_Click();
     void Combo3_Click();
     void Command2_Click();
+
+signals:
+    // A combine has been committed: codes of the category at comboIndex were
+    // merged into target (-1: deleted).
+    void combined(int comboIndex, const std::vector<std::int32_t>& codes, std::int32_t target,
+                  bool recorded);
 
 protected:
     bool event(QEvent* e) override;
@@ -76,5 +84,6 @@ private:
     FillListsState fillState_;
     std::int16_t mousePointer_ = 0;
     std::optional<QString> startupPath_;
+    ListTools* tools_ = nullptr; // the lists' context menu and what it offers
     int eventDepth_ = 0; // event procedures running, nested ones counted
 };

@@ -62,6 +62,7 @@ public:
 
 private:
     friend class DBEngine;
+    friend class Query;
     explicit Database(std::shared_ptr<Connection> c);
     std::shared_ptr<Connection> conn_;
     long long affected_ = 0;

@@ -41,6 +41,7 @@ constexpr long NotADatabase = 3343;      // unrecognised database format
 constexpr long ConstraintViolation = 3022; // a change the schema forbids
 constexpr long NotAnIndex = 3800;        // no such index on the table
 constexpr long RepairFailed = 3433;      // the repair could not produce a sound file
+constexpr long HistoryDamaged = 3910;    // the combine history cannot be read or applied
 } // namespace err
 
 class Error : public std::runtime_error {
