@@ -1,11 +1,16 @@
 // What the lookup lists offer beyond combining: their context menu with the
-// undo of the last combine and the combine history.
+// undo of the last combine, the combine history, item counts in tooltips and
+// rows, the duplicate finder and marking of entries like one.
 #pragma once
+
+#include "duplicates.h"
+#include "itemcounts.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 class QAction;
@@ -31,6 +36,10 @@ public:
     QAction* undoAction() const { return undo_; }
     QAction* historyAction() const { return history_; }
 
+    // The counts of the category at comboIndex, counted when first asked for.
+    const ItemCounts& countsFor(int comboIndex);
+    bool countsShown() const;
+
 signals:
     // An undo has been committed: references of the category at comboIndex
     // went back from one code to another.
@@ -41,6 +50,10 @@ public slots:
     // box and leaves the catalogue as it was; none ends the program.
     void undoLastCombine();
     void showHistory();
+    void findDuplicates();
+    // Marks in List1 the entries of the same fingerprint as the entry under
+    // the menu (or List2's current row) and makes that entry List2's current row.
+    void markLikeThis();
 
     // Brings the actions in line with the open catalogue.
     void updateActions();
@@ -50,6 +63,16 @@ private:
     // Undoes step after the user's confirmation; true when it was undone.
     bool undoStep(QWidget* parent, const history::StepInfo& step);
     bool forgetHistory(QWidget* parent);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Combines the checked groups after the user's confirmation.
+    bool combineGroups(QWidget* parent, const catalogue::Category& category,
+                       const std::vector<dupes::Entry>& entries,
+                       const std::vector<dupes::Group>& groups);
+    // The lists' entries (rows 1 onwards) as plain values.
+    std::vector<dupes::Entry> entries() const;
+    // Marks rows in List1 (target among them only withTarget) and makes
+    // target List2's current row, both scrolled into view.
+    void markInLists(const std::vector<int>& rows, int target, bool withTarget);
 
     frmCombine* window_;
     ListBox* list1_;
@@ -57,4 +80,10 @@ private:
     ComboBox* combo3_;
     QAction* undo_;
     QAction* history_;
+    QAction* showCounts_;
+    QAction* findDuplicates_;
+    QAction* likeThis_;
+    QWidget* dialogParent_ = nullptr; // the duplicate finder while it is open
+    int menuRow_ = -1;                // the row under the pointer when the menu opened
+    std::map<int, ItemCounts> counts_;
 };
