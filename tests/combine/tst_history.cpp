@@ -270,6 +270,15 @@ private slots:
         QCOMPARE(outcome.changed.at(0), 8);
         for (const std::string& t : db->TableNames())
             QVERIFY(!t.starts_with("combine_history"));
+        db->Close();
+        // The window's menu entries are disabled and say why.
+        auto w = startWindow({dir.filePath("Books.M17")});
+        w->findChild<ListTools*>()->updateActions();
+        for (const char* name : {"actionUndoLastCombine", "actionHistory"}) {
+            auto* a = w->findChild<QAction*>(name);
+            QVERIFY(!a->isEnabled());
+            QVERIFY(a->toolTip().contains("no INTEGER PRIMARY KEY"));
+        }
     }
 
     void keyEncoding_data() {
