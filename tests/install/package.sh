@@ -55,16 +55,20 @@ out=$("$bin/repair" --help); status=$?
 
 # combine has no way to end by itself on a catalogue argument: it is started,
 # seen holding the catalogue (repair is refused), then ended with a signal.
+# repair probes only once combine has the file open: an earlier probe would
+# replace the catalogue under it.
 QT_QPA_PLATFORM=offscreen "$bin/combine" "$work/Books.M17" >"$work/combine.log" 2>&1 &
 combine_pid=$!
-held=1
-for _ in $(seq 1 60); do
-    err=$("$bin/repair" "$work/Books.M17" 2>&1)
-    if [[ $err == *"error 3045:"* ]]; then held=0; break; fi
+opened=1
+for _ in $(seq 1 120); do
+    if ls -l "/proc/$combine_pid/fd" 2>/dev/null | grep -q "$work/Books.M17\$"; then opened=0; break; fi
     kill -0 "$combine_pid" 2>/dev/null || break
     sleep 0.5
 done
-check "installed combine opens its catalogue argument" $held "($err; $(cat "$work/combine.log"))"
+check "installed combine opens its catalogue argument" $opened "($(cat "$work/combine.log"))"
+sleep 1
+err=$("$bin/repair" "$work/Books.M17" 2>&1)
+[[ $err == *"error 3045:"* ]]; check "combine holds the catalogue to itself" $? "($err)"
 kill -0 "$combine_pid" 2>/dev/null; check "combine is still running" $?
 kill "$combine_pid"; wait "$combine_pid" 2>/dev/null; combine_pid=
 "$bin/repair" "$work/Books.M17" -v4 && [ -f "$work/Books.M17.KEEP" ]
