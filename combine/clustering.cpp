@@ -332,37 +332,48 @@ int countsDistance(const Counts& a, const Counts& b) {
 class SegmentIndex {
 public:
     void build(std::vector<std::pair<std::uint64_t, int>> entries) {
-        entries_ = std::move(entries);
-        std::sort(entries_.begin(), entries_.end());
+        std::sort(entries.begin(), entries.end());
         std::size_t size = 16;
-        while (size < entries_.size() * 2)
+        while (size < entries.size() * 3 / 2)
             size *= 2;
         mask_ = size - 1;
-        slots_.assign(size, -1);
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (i && entries_[i].first == entries_[i - 1].first)
+        slots_.assign(size, Slot{});
+        ids_.resize(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            ids_[i] = entries[i].second;
+            if (i && entries[i].first == entries[i - 1].first)
                 continue;
-            std::size_t s = entries_[i].first & mask_;
-            while (slots_[s] >= 0)
+            std::size_t s = entries[i].first & mask_;
+            while (slots_[s].count)
                 s = (s + 1) & mask_;
-            slots_[s] = static_cast<long>(i);
+            std::size_t end = i;
+            while (end < entries.size() && entries[end].first == entries[i].first)
+                ++end;
+            slots_[s] = {entries[i].first, static_cast<std::uint32_t>(i),
+                         static_cast<std::uint32_t>(end - i)};
         }
     }
-    // Calls f(id) for each fingerprint under key.
+    // Calls f(id) for each fingerprint under key. The key is kept in its
+    // slot, so that a lookup that finds nothing, the common case, reads one
+    // place in memory.
     template <class F> void forEach(std::uint64_t key, F f) const {
-        for (std::size_t s = key & mask_; slots_[s] >= 0; s = (s + 1) & mask_) {
-            auto i = static_cast<std::size_t>(slots_[s]);
-            if (entries_[i].first != key)
+        for (std::size_t s = key & mask_; slots_[s].count; s = (s + 1) & mask_) {
+            const Slot& slot = slots_[s];
+            if (slot.key != key)
                 continue;
-            for (; i < entries_.size() && entries_[i].first == key; ++i)
-                f(entries_[i].second);
+            for (std::uint32_t i = 0; i < slot.count; ++i)
+                f(ids_[slot.begin + i]);
             return;
         }
     }
 
 private:
-    std::vector<std::pair<std::uint64_t, int>> entries_;
-    std::vector<long> slots_;
+    struct Slot {
+        std::uint64_t key = 0;
+        std::uint32_t begin = 0, count = 0;
+    };
+    std::vector<Slot> slots_;
+    std::vector<int> ids_;
     std::size_t mask_ = 0;
 };
 
