@@ -7,8 +7,8 @@
 
 namespace dedupe {
 
-// The normalised key of a lookup name: UTF-8 in, ASCII out (see the issue's
-// list of steps). Empty when nothing is left. Thread-safe.
+// The normalised key of a lookup name: UTF-8 in, ASCII out (its steps are
+// listed in fingerprint.cpp). Empty when nothing is left. Thread-safe.
 std::string fingerprint(std::string_view utf8Name);
 
 // As fingerprint, into out (replacing what it held): no allocation once out
