@@ -1,5 +1,6 @@
 // The file-system side of repairing and compacting: path checks, the test for
-// a SQLite file whose first page is damaged, temporary files, syncing.
+// a SQLite file whose first page is damaged, temporary files and their
+// removal on signals, syncing, and the errors of failed file operations.
 #include "repair_fs.h"
 
 #include "error.h"
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -64,32 +67,81 @@ bool plausibleBtreePage(const unsigned char* p, unsigned pageSize) {
     return true;
 }
 
+// The numbers for each cause of a failed file operation, in both layers. The
+// columns differ by layer only: the engine reports its own numbers, the
+// repair program's own file operations the file system's (for a missing
+// catalogue the file-not-found error, 53). An EIO is a failed write to the
+// engine and an access error to the program; anything else is an access
+// error to both.
+struct FileErrorRow {
+    int errnoValue;
+    long engine;
+    long program;
+};
+constexpr FileErrorRow fileErrors[] = {
+    {ENOENT, err::CannotFindFile, err::FileNotFound},
+    {ENOTDIR, err::CannotFindFile, err::PathNotFound},
+    {EACCES, err::ReadOnlyFile, err::PermissionDenied},
+    {EPERM, err::ReadOnlyFile, err::PermissionDenied},
+    {EROFS, err::ReadOnlyFile, err::PermissionDenied},
+    {ETXTBSY, err::ReadOnlyFile, err::PermissionDenied},
+    {ENOSPC, err::IoFailure, err::DiskFull},
+    {EDQUOT, err::IoFailure, err::DiskFull},
+    {EFBIG, err::IoFailure, err::DiskFull},
+    {EIO, err::IoFailure, err::PathFileAccess},
+};
+
+// Names of the live temporary files, for the signal handler. A slot holds the
+// c_str() of a TempFile's path while that file may exist; lock-free atomics
+// are safe to read in a handler.
+constexpr int slotCount = 16;
+std::atomic<const char*> liveNames[slotCount];
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+const int cleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void removeLiveNames(int sig) {
+    int saved = errno;
+    for (auto& slot : liveNames)
+        if (const char* name = slot.load())
+            ::unlink(name);
+    errno = saved;
+    // The handler was reset on entry (SA_RESETHAND): the signal, pending until
+    // this returns, then ends the process the way the sender expects.
+    ::raise(sig);
+}
+
 } // namespace
 
+long fileErrorNumber(int e, FileLayer layer) {
+    for (const FileErrorRow& row : fileErrors)
+        if (row.errnoValue == e)
+            return layer == FileLayer::Engine ? row.engine : row.program;
+    return err::PathFileAccess;
+}
+
 void raiseErrno(int e, const std::string& text) {
-    std::string full = text + ": " + std::strerror(e) + ".";
-    switch (e) {
-    case ENOENT:
-    case ENOTDIR:
-        throw Error(err::PathNotFound, full);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        throw Error(err::ReadOnlyFile, full);
-    case ENOSPC:
-    case EDQUOT:
-    case EIO:
-        throw Error(err::IoFailure, full);
-    default:
-        throw Error(err::PathFileAccess, full);
-    }
+    throw Error(fileErrorNumber(e, FileLayer::Engine), text + ": " + std::strerror(e) + ".");
+}
+
+void raiseFileError(int e, const std::string& path, FileLayer layer, const std::string& doing) {
+    if (layer == FileLayer::Engine)
+        raiseErrno(e, doing + " '" + path + "'");
+    // The program's texts are the run-time errors' own, with the file named.
+    const long number = fileErrorNumber(e, layer);
+    if (number == err::FileNotFound)
+        throw Error(number, "File not found: '" + path + "'.");
+    const char* what = number == err::DiskFull           ? "Disk full"
+                       : number == err::PermissionDenied ? "Permission denied"
+                       : number == err::PathNotFound     ? "Path not found"
+                                                         : "Path/file access error";
+    throw Error(number, std::string(what) + ": '" + path + "' (" + std::strerror(e) + ").");
 }
 
 std::string folderOf(const std::string& path) {
     std::filesystem::path parent = std::filesystem::path(path).parent_path();
     return parent.empty() ? std::string(".") : parent.string();
 }
-
 
 bool looksLikeSqlite(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -128,30 +180,106 @@ bool looksLikeSqlite(const std::string& path) {
     return yes;
 }
 
-TempFile::TempFile(const std::string& base, const std::string& tag, mode_t mode) {
+void removeTempFilesOnSignal() {
+    for (int sig : cleanedSignals) {
+        struct sigaction old {};
+        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction sa {};
+        sa.sa_handler = removeLiveNames;
+        sa.sa_flags = SA_RESETHAND;
+        sigemptyset(&sa.sa_mask);
+        for (int other : cleanedSignals)
+            sigaddset(&sa.sa_mask, other);
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+SignalsDeferred::SignalsDeferred() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : cleanedSignals)
+        sigaddset(&set, sig);
+    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsDeferred::~SignalsDeferred() {
+    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
+
+TempFile::TempFile(const std::string& target, const std::string& tag, mode_t mode, FileLayer layer,
+                   bool keepOpen)
+    : target_(target), layer_(layer) {
     std::random_device seed;
     std::mt19937_64 gen(seed());
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = base + "." + tag + "-";
+    SignalsDeferred blocked;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        std::string name = target + "." + tag + "-";
         for (int i = 0; i < 6; ++i)
             name += digits[gen() % 36];
         int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno != EEXIST)
+            raiseFileError(errno, target, layer, "Cannot create a file beside");
         if (fd >= 0) {
-            ::close(fd);
-            path_ = name;
-            return;
+            path_ = std::move(name);
+            fd_ = fd;
         }
-        if (errno != EEXIST)
-            raiseErrno(errno, "Cannot create a file in the folder '" + folderOf(base) + "'");
     }
-    throw Error(err::PathFileAccess,
-                "Cannot create a temporary file beside '" + base + "': every name is taken.");
+    if (path_.empty())
+        throw Error(err::PathFileAccess,
+                    "Cannot create a temporary file beside '" + target + "': every name is taken.");
+    for (int i = 0; i < slotCount && slot_ < 0; ++i) {
+        const char* empty = nullptr;
+        if (liveNames[i].compare_exchange_strong(empty, path_.c_str()))
+            slot_ = i;
+    }
+    if (!keepOpen) {
+        ::close(fd_);
+        fd_ = -1;
+    }
 }
 
 TempFile::~TempFile() {
-    if (owned_ && !path_.empty())
+    SignalsDeferred blocked;
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!path_.empty())
         ::unlink(path_.c_str());
+    release();
+}
+
+void TempFile::release() noexcept {
+    if (slot_ >= 0)
+        liveNames[slot_].store(nullptr);
+    slot_ = -1;
+    path_.clear();
+}
+
+void TempFile::close() {
+    if (fd_ < 0)
+        return;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR)
+        raiseFileError(errno, target_, layer_, "Cannot write");
+}
+
+void TempFile::vacate() {
+    close();
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
+        raiseFileError(errno, target_, layer_, "Cannot remove a file beside");
+}
+
+void TempFile::renameOver() {
+    close();
+    {
+        SignalsDeferred blocked;
+        if (::rename(path_.c_str(), target_.c_str()) != 0)
+            raiseFileError(errno, target_, layer_, "Cannot replace");
+        release(); // the name now belongs to target: nothing left to remove
+    }
+    syncFolder(folderOf(target_), layer_);
 }
 
 void syncFile(const std::string& path) {
@@ -172,13 +300,13 @@ int flushFolder(const std::string& folder) {
     int rc = ::fsync(fd);
     int e = errno;
     ::close(fd);
-    // Some file systems cannot flush a folder; the entry itself is written.
-    return rc != 0 && e != EINVAL && e != ENOTSUP ? e : 0;
+    // Some file systems cannot flush a folder at all; their renames are what they are.
+    return rc != 0 && e != EINVAL && e != ENOTSUP && e != EROFS ? e : 0;
 }
 
-void syncFolder(const std::string& folder) {
+void syncFolder(const std::string& folder, FileLayer layer) {
     if (int e = flushFolder(folder))
-        raiseErrno(e, "Cannot flush the folder '" + folder + "' to the disk");
+        raiseFileError(e, folder, layer, "Cannot flush to the disk the folder");
 }
 
 void removeIfPresent(const std::string& path) {
@@ -205,6 +333,5 @@ std::string fileUri(const std::string& path, const std::string& query) {
         uri += "?" + query;
     return uri;
 }
-
 
 } // namespace engine

@@ -1,8 +1,10 @@
-// Internal to the engine: the file-system side of repairing and compacting a
-// database: checks on paths, temporary files beside a target, syncing, and
-// the names SQLite needs for them.
+// The file-system side of repairing and compacting a database, shared by the
+// engine and the repair program: checks on paths, temporary files beside a
+// target, syncing, the errors of failed file operations, and the names SQLite
+// needs. Includes nothing of SQLite.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -18,35 +20,89 @@ std::string folderOf(const std::string& path);
 // the file with its own descriptor: call it before any lock is taken.
 bool looksLikeSqlite(const std::string& path);
 
-// A new, empty file beside base ("<base>.<tag>-XXXXXX"), removed again by the
-// destructor unless release() was called. Raises ReadOnlyFile when the folder
-// cannot be written, PathNotFound when it does not exist.
+// Which numbers a failed file operation is reported with. The engine reports
+// its own (the 3000s); the repair program's own copies and renames report the
+// file system's run-time errors (53, 61, 70, 76), as a program that works on
+// files itself does. The table is in repair_fs.cpp; docs/catalogue-format.md
+// lists it.
+enum class FileLayer { Engine, Program };
+
+// The error number for errno e in layer.
+long fileErrorNumber(int e, FileLayer layer);
+
+// Raises the error for errno e in a file operation on path, in layer's
+// numbers; doing (e.g. "Cannot write") starts the engine's text.
+[[noreturn]] void raiseFileError(int e, const std::string& path, FileLayer layer,
+                                 const std::string& doing);
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the live temporary files before
+// the process ends by the signal. A signal that was ignored stays ignored.
+// Calling it again is harmless.
+void removeTempFilesOnSignal();
+
+// Holds back SIGINT, SIGTERM and SIGHUP for its lifetime; one that arrives
+// meanwhile takes effect when it ends.
+class SignalsDeferred {
+public:
+    SignalsDeferred();
+    ~SignalsDeferred();
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+
+private:
+    sigset_t old_;
+};
+
+// A new, empty file beside target, named "<target>.<tag>-XXXXXX" (mode less
+// the umask), removed by the destructor, and by the signal handler of
+// removeTempFilesOnSignal, until it is renamed or released. Failures raise
+// in layer's numbers. With keepOpen the descriptor stays open for writing
+// (fd()); otherwise it is closed at once, so that no descriptor of ours can
+// drop a SQLite lock on the file when it is closed later.
 class TempFile {
 public:
-    TempFile(const std::string& base, const std::string& tag, mode_t mode);
+    TempFile(const std::string& target, const std::string& tag, mode_t mode,
+             FileLayer layer = FileLayer::Engine, bool keepOpen = false);
     ~TempFile();
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     const std::string& path() const noexcept { return path_; }
+    int fd() const noexcept { return fd_; }
+
+    // Closes the descriptor; raises (a write the kernel could not finish
+    // shows here at the latest).
+    void close();
+    // Closes and removes the file but keeps the name reserved, so that
+    // another writer can create it; the destructor still removes it.
+    void vacate();
+    // Renames the file over target, replacing whatever bears that name (a
+    // link is replaced, not followed), and syncs the folder. Raises; the
+    // file is then still removed by the destructor.
+    void renameOver();
     // The file is no longer ours to remove (it was renamed or linked away).
-    void release() noexcept { owned_ = false; }
+    void release() noexcept;
 
 private:
     std::string path_;
-    bool owned_ = true;
+    std::string target_;
+    FileLayer layer_;
+    int fd_ = -1;
+    int slot_ = -1;
 };
 
-// Flushes a file's contents, or a folder's entries, to the disk. Raises IoFailure.
+// Flushes a file's contents, or a folder's entries, to the disk. Raises
+// IoFailure (syncFile), or the error in layer's numbers (syncFolder). A file
+// system that cannot flush a folder at all is not a failure.
 void syncFile(const std::string& path);
-void syncFolder(const std::string& folder);
+void syncFolder(const std::string& folder, FileLayer layer = FileLayer::Engine);
 // As syncFolder, returning the errno of a failure instead of raising.
 int flushFolder(const std::string& folder);
 
 // Removes a file if it exists; raises for any other failure.
 void removeIfPresent(const std::string& path);
 
-// Raises the engine's error for a failed file operation: errno e, text saying
-// what failed (the system's reason is appended).
+// Raises the engine's error for a failed file operation, in the engine's
+// numbers: errno e, text saying what failed (the system's reason is appended).
 [[noreturn]] void raiseErrno(int e, const std::string& text);
 
 // A file: URI for path (made absolute, every byte outside the unreserved set

@@ -1,5 +1,5 @@
-// The repair program's file operations: temporary files and their removal on
-// signals, atomic replacing copies, and system errors as engine errors.
+// The repair program's file operations: atomic replacing copies, and system
+// errors as the file system's error numbers.
 #include "files.h"
 
 #include "error.h"
@@ -9,35 +9,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <vector>
 
 namespace repairfiles {
 
 namespace {
-
-// Names of the live temporary files, for the signal handler. A slot holds the
-// c_str() of a TempFile's path while that file may exist; lock-free atomics
-// are safe to read in a handler.
-constexpr int slotCount = 8;
-std::atomic<const char*> liveNames[slotCount];
-static_assert(std::atomic<const char*>::is_always_lock_free);
-
-const int cleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-extern "C" void removeLiveNames(int sig) {
-    int saved = errno;
-    for (auto& slot : liveNames)
-        if (const char* name = slot.load())
-            ::unlink(name);
-    errno = saved;
-    // The handler was reset on entry (SA_RESETHAND): the signal, pending until
-    // this returns, then ends the process the way the sender expects.
-    ::raise(sig);
-}
 
 // Writes all of len bytes of buf at the descriptor's position.
 void writeAll(int fd, const char* buf, size_t len, const std::string& target) {
@@ -91,130 +68,10 @@ void copyContents(const SourceFile& source, int out, const std::string& target) 
     }
 }
 
-// Flushes a folder's entries (a rename) to the disk. Raises the file system's error.
-void syncFolder(const std::string& folder) {
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        raiseFileError(errno, folder);
-    int rc = ::fsync(fd);
-    int e = errno;
-    ::close(fd);
-    // Some file systems cannot sync a folder at all; their renames are what they are.
-    if (rc != 0 && e != EINVAL && e != EROFS)
-        raiseFileError(e, folder);
-}
-
 } // namespace
 
 void raiseFileError(int errnum, const std::string& path) {
-    std::string detail = " '" + path + "' (" + std::strerror(errnum) + ").";
-    switch (errnum) {
-    case ENOENT:
-        throw engine::Error(engine::err::FileNotFound, "File not found: '" + path + "'.");
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        throw engine::Error(engine::err::DiskFull, "Disk full:" + detail);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case ETXTBSY:
-        throw engine::Error(engine::err::PermissionDenied, "Permission denied:" + detail);
-    case ENOTDIR:
-        throw engine::Error(engine::err::PathNotFound, "Path not found:" + detail);
-    default:
-        throw engine::Error(engine::err::PathFileAccess, "Path/file access error:" + detail);
-    }
-}
-
-std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
-
-void removeTempFilesOnSignal() {
-    for (int sig : cleanedSignals) {
-        struct sigaction old {};
-        if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN)
-            continue;
-        struct sigaction sa {};
-        sa.sa_handler = removeLiveNames;
-        sa.sa_flags = SA_RESETHAND;
-        sigemptyset(&sa.sa_mask);
-        for (int other : cleanedSignals)
-            sigaddset(&sa.sa_mask, other);
-        ::sigaction(sig, &sa, nullptr);
-    }
-}
-
-SignalsDeferred::SignalsDeferred() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : cleanedSignals)
-        sigaddset(&set, sig);
-    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
-}
-
-SignalsDeferred::~SignalsDeferred() {
-    ::pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-}
-
-TempFile::TempFile(const std::string& folder, const std::string& target) : target_(target) {
-    std::string name = (folder == "/" ? "" : folder) + "/repair-XXXXXX.tmp";
-    SignalsDeferred blocked;
-    int fd = ::mkostemps(name.data(), 4, O_CLOEXEC);
-    if (fd < 0)
-        raiseFileError(errno, target);
-    path_ = std::move(name);
-    fd_ = fd;
-    for (int i = 0; i < slotCount && slot_ < 0; ++i) {
-        const char* empty = nullptr;
-        if (liveNames[i].compare_exchange_strong(empty, path_.c_str()))
-            slot_ = i;
-    }
-}
-
-TempFile::~TempFile() {
-    SignalsDeferred blocked;
-    if (fd_ >= 0)
-        ::close(fd_);
-    if (!path_.empty())
-        ::unlink(path_.c_str());
-    if (slot_ >= 0)
-        liveNames[slot_].store(nullptr);
-}
-
-void TempFile::close() {
-    if (fd_ < 0)
-        return;
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0 && errno != EINTR)
-        raiseFileError(errno, target_);
-}
-
-void TempFile::vacate() {
-    close();
-    if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
-        raiseFileError(errno, target_);
-}
-
-void TempFile::renameOver() {
-    close();
-    {
-        SignalsDeferred blocked;
-        if (::rename(path_.c_str(), target_.c_str()) != 0)
-            raiseFileError(errno, target_);
-        path_.clear(); // the name now belongs to target: nothing left to remove
-        if (slot_ >= 0)
-            liveNames[slot_].store(nullptr);
-        slot_ = -1;
-    }
-    syncFolder(folderOf(target_));
+    engine::raiseFileError(errnum, path, engine::FileLayer::Program, {});
 }
 
 SourceFile::SourceFile(const std::string& path) : path_(path) {
@@ -245,7 +102,7 @@ SourceFile::~SourceFile() {
 
 void copyOver(const SourceFile& source, const std::string& target, bool sync,
               const std::function<void()>& beforeRename) {
-    TempFile tmp(folderOf(target), target);
+    TempFile tmp(target, "tmp", 0600, engine::FileLayer::Program, true);
     copyContents(source, tmp.fd(), target);
     if (::fchmod(tmp.fd(), source.status().st_mode & 0777) != 0)
         raiseFileError(errno, target);

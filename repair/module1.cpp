@@ -107,7 +107,7 @@ void run(const CommandLine& commandLine) {
 
     // The compaction writes a new file beside the catalogue, which replaces it
     // in one rename: the path never lacks a sound catalogue.
-    repairfiles::TempFile compacted(repairfiles::folderOf(path), path);
+    repairfiles::TempFile compacted(path, "tmp", 0600, engine::FileLayer::Program);
     compacted.vacate();
     long options = engine::opt::Decrypt +
                    (commandLine.version4 ? engine::opt::Version40 : engine::opt::Version20);

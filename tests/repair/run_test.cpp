@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <regex>
 
 using namespace repairtest;
 
@@ -25,7 +26,7 @@ const std::string catalogueName = "Books.M17";
 std::vector<std::string> leftovers(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& [name, what] : snapshot(folder))
-        if (name.rfind("repair-", 0) == 0)
+        if (std::regex_search(name, std::regex(R"(\.[a-z]+-[0-9a-z]{6}$)")))
             names.push_back(name);
     return names;
 }
