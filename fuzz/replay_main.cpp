@@ -16,6 +16,10 @@ namespace fs = std::filesystem;
 int main(int argc, char* argv[]) {
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
+        // A folder of regression inputs that is still empty is not kept by
+        // git, so a missing folder holds no inputs.
+        if (!fs::exists(argv[i]))
+            continue;
         if (fs::is_directory(argv[i])) {
             for (const auto& e : fs::directory_iterator(argv[i]))
                 if (e.is_regular_file())
