@@ -123,7 +123,7 @@ void rewriteForFormat1(sqlite3* db, const std::vector<Rewrite>& plan) {
         for (auto id : r.rowids) {
             row.bind(1, static_cast<long long>(id));
             row.step();
-            sqlite3_reset(row.get());
+            row.rewind();
         }
     }
     exec(db, "COMMIT");
@@ -246,7 +246,7 @@ void DBEngine::CompactDatabase(const std::string& source, const std::string& des
     if (queryText(pin.get(), "PRAGMA journal_mode") == "wal") {
         DbHandle last = openConnection(source, SQLITE_OPEN_READWRITE);
         queryText(last.get(), "SELECT count(*) FROM sqlite_schema");
-        pin.reset();
+        pin.close();
     }
     unsigned format = schemaFormat(temp.path());
     if (format != (legacy ? 1u : 4u))

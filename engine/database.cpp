@@ -65,7 +65,6 @@ std::unique_ptr<Database> DBEngine::OpenDatabase(const std::string& path, bool e
     auto c = std::make_shared<Connection>();
     c->db = openFile(path, readOnly, exclusive);
     c->path = path;
-    c->exclusive = exclusive;
     tune(c->db.get());
     return std::unique_ptr<Database>(new Database(std::move(c)));
 }
@@ -154,7 +153,7 @@ void Database::Close() {
         rs->Close();
     if (!sqlite3_get_autocommit(conn_->db.get()))
         sqlite3_exec(conn_->db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-    conn_->db.reset();
+    conn_->db.close();
 }
 
 bool Database::IsOpen() const { return conn_ && conn_->db; }

@@ -122,10 +122,11 @@ public:
     void Index(const std::string& indexName);
     const std::string& Index() const;
 
-    // Seek with comparison ">", ">=", "=", "<=" or "<" on the first key of
-    // the current index: ">" makes the current record the first whose key
-    // sorts after the key in the index's order (Null keys sort first). Sets
-    // NoMatch when there is none. Raises InvalidOperation without an index.
+    // Seek with comparison ">", ">=" or "=" on the first key of the current
+    // index: ">" makes the current record the first whose key sorts after
+    // the key in the index's order (Null keys sort first), "=" the first that
+    // equals it in the index's collation. Sets NoMatch when there is none.
+    // Raises InvalidOperation without an index or for any other comparison.
     void Seek(const std::string& comparison, const Variant& key);
     bool NoMatch() const;
     bool Eof() const;

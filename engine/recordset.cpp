@@ -58,21 +58,20 @@ struct Recordset::Impl {
         hasRow = st.step();
         if (!hasRow) {
             eof = true;
-            sqlite3_reset(st.get());
+            st.rewind();
         }
     }
 
     void start(const std::string& where, const Variant* key) {
         sqlite3* h = db();
-        st.reset();
+        st.finalize();
         hasRow = eof = noMatch = false;
         st = Stmt(h, "SELECT " + columnList() + from() + where + orderBy());
         if (key) {
             if (key->IsNull())
-                check(sqlite3_bind_null(st.get(), 1), h, "Cannot bind key");
+                st.bindNull(1);
             else if (key->IsInteger() || key->IsReal())
-                check(sqlite3_bind_double(st.get(), 1, std::stod(key->ToText())), h,
-                      "Cannot bind key");
+                st.bind(1, std::stod(key->ToText()));
             else
                 st.bind(1, key->ToText());
         }
@@ -83,7 +82,7 @@ struct Recordset::Impl {
         if (!open)
             return;
         open = false;
-        st.reset();
+        st.finalize();
         hasRow = false;
         if (conn) {
             auto& v = conn->recordsets;
@@ -173,15 +172,15 @@ void Recordset::Seek(const std::string& comparison, const Variant& key) {
         // in the index's collation.
         auto at = std::find(d_->columns.begin(), d_->columns.end(), col) - d_->columns.begin();
         Stmt eq(d_->db(), "SELECT ?1 = ?2 COLLATE " + coll);
-        sqlite3_bind_value(eq.get(), 1, sqlite3_column_value(d_->st.get(), int(at)));
+        eq.bindColumn(1, d_->st, int(at));
         if (key.IsText())
             eq.bind(2, key.ToText());
         else if (!key.IsNull())
-            sqlite3_bind_double(eq.get(), 2, std::stod(key.ToText()));
+            eq.bind(2, std::stod(key.ToText()));
         eq.step();
         if (eq.integer(0) != 1) {
             d_->hasRow = false;
-            sqlite3_reset(d_->st.get());
+            d_->st.rewind();
         }
     }
     d_->noMatch = !d_->hasRow;

@@ -213,32 +213,28 @@ void restoreOrphans(sqlite3* db, const std::string& laf) {
         rows.bind(1, static_cast<long long>(count));
         std::vector<long long> placed;
         while (rows.step()) {
-            if (h.rowidColumn >= 0 &&
-                sqlite3_column_type(rows.get(), 2 + h.rowidColumn) != SQLITE_NULL)
+            if (h.rowidColumn >= 0 && !rows.isNull(2 + h.rowidColumn))
                 continue; // a record of this table leaves its INTEGER PRIMARY KEY Null
-            sqlite3_reset(insert.get());
+            insert.rewind();
             int at = 1;
             if (h.rowidColumn < 0)
-                check(sqlite3_bind_value(insert.get(), at++, sqlite3_column_value(rows.get(), 1)),
-                      db, "Cannot bind value");
+                insert.bindColumn(at++, rows, 1);
             for (size_t c = 0; c < count; ++c) {
                 int from = static_cast<int>(c) == h.rowidColumn ? 1 : 2 + static_cast<int>(c);
-                check(
-                    sqlite3_bind_value(insert.get(), at++, sqlite3_column_value(rows.get(), from)),
-                    db, "Cannot bind value");
+                insert.bindColumn(at++, rows, from);
             }
             int rc = sqlite3_step(insert.get());
             if (rc == SQLITE_DONE)
                 placed.push_back(rows.integer(0));
             else if ((rc & 0xff) != SQLITE_CONSTRAINT)
                 raise(rc, db, "Cannot put a recovered row back into " + h.name);
-            sqlite3_reset(insert.get());
+            insert.rewind();
         }
         Stmt remove(db, "DELETE FROM " + quoteIdent(laf) + " WHERE rowid=?1");
         for (long long id : placed) {
             remove.bind(1, id);
             remove.step();
-            sqlite3_reset(remove.get());
+            remove.rewind();
         }
     }
     if (queryText(db, "SELECT count(*) FROM " + quoteIdent(laf)) == "0") {

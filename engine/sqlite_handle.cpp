@@ -55,7 +55,7 @@ Stmt::Stmt(sqlite3* db, const std::string& sql, const char** tail) : db_(db) {
     const char* t = nullptr;
     int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &st_, &t);
     if (rc != SQLITE_OK) {
-        reset();
+        finalize();
         raise(rc, db, "Cannot prepare statement");
     }
     if (tail)
@@ -78,6 +78,26 @@ void Stmt::bind(int i, const std::string& text) {
 
 void Stmt::bind(int i, long long v) {
     check(sqlite3_bind_int64(st_, i, v), db_, "Cannot bind value");
+}
+
+void Stmt::bind(int i, double v) {
+    check(sqlite3_bind_double(st_, i, v), db_, "Cannot bind value");
+}
+
+void Stmt::bindNull(int i) {
+    check(sqlite3_bind_null(st_, i), db_, "Cannot bind value");
+}
+
+void Stmt::bindBlob(int i, const void* bytes, int size) {
+    // An empty blob is still a blob, not a Null.
+    static const unsigned char none = 0;
+    check(sqlite3_bind_blob(st_, i, size == 0 ? &none : bytes, size, SQLITE_TRANSIENT), db_,
+          "Cannot bind value");
+}
+
+void Stmt::bindColumn(int i, const Stmt& from, int col) {
+    check(sqlite3_bind_value(st_, i, sqlite3_column_value(from.st_, col)), db_,
+          "Cannot bind value");
 }
 
 std::string Stmt::text(int col) const {

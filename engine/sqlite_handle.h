@@ -32,11 +32,11 @@ class DbHandle {
 public:
     DbHandle() = default;
     explicit DbHandle(sqlite3* db) : db_(db) {}
-    ~DbHandle() { reset(); }
+    ~DbHandle() { close(); }
     DbHandle(DbHandle&& o) noexcept : db_(o.db_) { o.db_ = nullptr; }
     DbHandle& operator=(DbHandle&& o) noexcept {
         if (this != &o) {
-            reset();
+            close();
             db_ = o.db_;
             o.db_ = nullptr;
         }
@@ -46,7 +46,8 @@ public:
     DbHandle& operator=(const DbHandle&) = delete;
     sqlite3* get() const noexcept { return db_; }
     explicit operator bool() const noexcept { return db_ != nullptr; }
-    void reset() noexcept {
+    // Closes the connection (it lingers until its last statement is finalized).
+    void close() noexcept {
         if (db_)
             sqlite3_close_v2(db_);
         db_ = nullptr;
@@ -63,11 +64,11 @@ public:
     // Prepares sql on db; raises on failure. tail, when given, receives the
     // unparsed rest of sql.
     Stmt(sqlite3* db, const std::string& sql, const char** tail = nullptr);
-    ~Stmt() { reset(); }
+    ~Stmt() { finalize(); }
     Stmt(Stmt&& o) noexcept : st_(o.st_), db_(o.db_) { o.st_ = nullptr; }
     Stmt& operator=(Stmt&& o) noexcept {
         if (this != &o) {
-            reset();
+            finalize();
             st_ = o.st_;
             db_ = o.db_;
             o.st_ = nullptr;
@@ -78,17 +79,32 @@ public:
     Stmt& operator=(const Stmt&) = delete;
     sqlite3_stmt* get() const noexcept { return st_; }
     explicit operator bool() const noexcept { return st_ != nullptr; }
-    void reset() noexcept {
+    // Destroys the statement; the wrapper is empty afterwards.
+    void finalize() noexcept {
         if (st_)
             sqlite3_finalize(st_);
         st_ = nullptr;
     }
+    // Puts the statement back before its first row (sqlite3_reset), keeping
+    // its bound values, so that it can run again and holds no read open.
+    void rewind() noexcept {
+        if (st_)
+            sqlite3_reset(st_);
+    }
     // Steps once; true while a row is there. Raises on failure.
     bool step();
+    // Parameter i (from 1) takes a value; each raises when SQLite refuses.
     void bind(int i, const std::string& text);
     void bind(int i, long long v);
+    void bind(int i, double v);
+    void bindNull(int i);
+    void bindBlob(int i, const void* bytes, int size);
+    // Parameter i takes column col of the current row of from, type and all.
+    void bindColumn(int i, const Stmt& from, int col);
     std::string text(int col) const;
     long long integer(int col) const;
+    bool isNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+    sqlite3* db() const noexcept { return db_; }
 
 private:
     sqlite3_stmt* st_ = nullptr;
@@ -111,7 +127,6 @@ std::string quoteIdent(const std::string& name);
 struct Connection {
     DbHandle db;
     std::string path;
-    bool exclusive = false;
     std::vector<Recordset*> recordsets; // open recordsets, closed with the database
 };
 
