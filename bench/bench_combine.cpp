@@ -3,12 +3,10 @@
 // subjects beside SQLite running the same statements directly, and the peak
 // memory with 200,000 subjects listed.
 //
-// The catalogue (1,000,000 items, 200,000 subjects) is written once to
-// $COMBINE_BENCH_DIR (default /tmp/combine-bench) by a child process, so that
-// its memory does not count in this process's peak.
+// The catalogue is benchdata.h's, written on the first run.
 #include "combine1.h"
 #include "frmcombine.h"
-#include "samplegen.h"
+#include "benchdata.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -17,8 +15,6 @@
 #include <sqlite3.h>
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -32,22 +28,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-fs::path benchDir() {
-    const char* dir = std::getenv("COMBINE_BENCH_DIR");
-    return dir ? fs::path(dir) : fs::path("/tmp/combine-bench");
-}
-
 fs::path catalogue() {
-    return benchDir() / "Bench.M17";
+    return benchdata::catalogue();
 }
 
 fs::path workCopy() {
-    return benchDir() / "Work.M17";
+    return benchdata::folder() / "Work.M17";
 }
 
-double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
+using benchdata::seconds;
 
 double peakRssMiB() {
     rusage usage{};
@@ -118,14 +107,7 @@ BENCHMARK(BM_CategorySwitch)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 
-void execDirect(sqlite3* db, const std::string& sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        std::cerr << "direct SQLite failed: " << (message ? message : "?") << "\n";
-        sqlite3_free(message);
-        std::exit(1);
-    }
-}
+using benchdata::execDirect;
 
 // Combines N subjects, spread over the list, into one; then the same
 // statements on a fresh copy straight through SQLite, in one transaction.
@@ -191,34 +173,10 @@ BENCHMARK(BM_CombineSubjects)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
 
-// Writes the catalogue in a child process when it is not there yet.
-bool ensureCatalogue() {
-    if (fs::exists(catalogue()))
-        return true;
-    fs::create_directories(benchDir());
-    std::cerr << "writing " << catalogue() << " (1,000,000 items, 200,000 subjects)...\n";
-    const pid_t child = fork();
-    if (child == 0) {
-        samplegen::Options opts;
-        opts.items = 1000000;
-        opts.subjects = 200000;
-        opts.publishers = 20000;
-        opts.types = 40;
-        const fs::path part = benchDir() / "Bench.M17.part";
-        fs::remove(part);
-        samplegen::WriteSampleCatalogue(part.string(), opts);
-        fs::rename(part, catalogue());
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && fs::exists(catalogue());
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
-    if (!ensureCatalogue()) {
+    if (!benchdata::ensureCatalogue()) {
         std::cerr << "cannot write the benchmark catalogue\n";
         return 1;
     }

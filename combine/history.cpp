@@ -4,6 +4,7 @@
 #include "query.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <chrono>
 #include <ctime>
@@ -32,6 +33,18 @@ std::string ident(const std::string& name) {
             out += '"';
     }
     return out + '"';
+}
+
+// Item keys as a JSON array, for json_each: one bound value however many keys.
+std::string keyList(const std::vector<long long>& keys) {
+    std::string out = "[";
+    char buf[24];
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i)
+            out += ',';
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, keys[i]).ptr);
+    }
+    return out + "]";
 }
 
 std::string nowUtc() {
@@ -435,20 +448,19 @@ UndoPreview PreviewUndo(Database& db, const StepInfo& s) {
     UndoPreview p;
     std::unordered_set<long long> items;
     for (const RefRow& r : refsOf(db, s)) {
-        Query q(db, "SELECT 1 FROM " + ident(catalogue::ItemTable) + " WHERE " + ident(key) +
-                        " = ?1 AND " + ident(r.column) + " = ?2");
-        const std::int32_t target = s.merges[static_cast<size_t>(r.merge)].targetCode;
-        for (long long k : r.keys) {
-            q.Rewind();
-            q.Bind(1, k).Bind(2, target);
-            if (q.Step()) {
-                ++p.referencesBack;
-                items.insert(k);
-                q.Rewind();
-            } else {
-                ++p.leftAlone;
-            }
+        // The unary + keeps the planner on the keys: the column's index would
+        // walk every item of the target, once per recorded code.
+        Query q(db, "SELECT " + ident(key) + " FROM " + ident(catalogue::ItemTable) + " WHERE " +
+                        ident(key) + " IN (SELECT value FROM json_each(?1)) AND +" +
+                        ident(r.column) + " = ?2");
+        q.Bind(1, keyList(r.keys)).Bind(2, s.merges[static_cast<size_t>(r.merge)].targetCode);
+        long long found = 0;
+        while (q.Step()) {
+            ++found;
+            items.insert(q.Integer(0));
         }
+        p.referencesBack += found;
+        p.leftAlone += static_cast<long long>(r.keys.size()) - found;
     }
     p.itemsBack = static_cast<long long>(items.size());
     return p;
@@ -495,25 +507,46 @@ UndoOutcome Undo(Database& db, const StepInfo& s) {
                 q.Bind(static_cast<int>(i) + 3, fields[i]);
             out.entriesBack += q.Run();
         }
-        for (const RefRow& r : refs) {
-            if (r.merge != merge)
-                continue;
-            Query q(db, "UPDATE " + ident(catalogue::ItemTable) + " SET " + ident(r.column) +
-                            " = ?1 WHERE " + ident(key) + " = ?2 AND " + ident(r.column) + " = ?3");
-            long long back = 0;
-            for (long long k : r.keys) {
-                q.Rewind();
-                q.Bind(1, r.oldCode).Bind(2, k).Bind(3, target);
-                if (q.Run() > 0) {
-                    ++back;
-                    items.insert(k);
-                } else {
-                    ++out.leftAlone;
+        // One statement per column, led by the recorded keys: a statement per
+        // old code would journal the item pages it touches again each time.
+        // The unary + keeps the planner off the column's index, which would
+        // walk every item of the target.
+        for (const std::string& column : cat.itemColumns) {
+            std::string pairs = "[";
+            long long recorded = 0;
+            char buf[24];
+            for (const RefRow& r : refs) {
+                if (r.merge != merge || r.column != column)
+                    continue;
+                const std::string code = std::to_string(r.oldCode);
+                for (long long k : r.keys) {
+                    pairs += recorded++ ? ",[" : "[";
+                    pairs.append(buf, std::to_chars(buf, buf + sizeof buf, k).ptr);
+                    pairs += ',' + code + ']';
                 }
             }
-            out.referencesBack += back;
-            if (back)
-                out.moved.push_back({r.column, target, r.oldCode, back});
+            if (recorded == 0)
+                continue;
+            pairs += ']';
+            const std::string table = ident(catalogue::ItemTable);
+            Query q(db, "UPDATE " + table + " SET " + ident(column) +
+                            " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
+                            "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m WHERE " +
+                            table + "." + ident(key) + " = m.k AND +" + table + "." +
+                            ident(column) + " = ?2 RETURNING " + ident(key) + ", " +
+                            ident(column));
+            q.Bind(1, pairs).Bind(2, target);
+            std::map<std::int32_t, long long> back;
+            long long total = 0;
+            while (q.Step()) {
+                ++total;
+                items.insert(q.Integer(0));
+                ++back[static_cast<std::int32_t>(q.Integer(1))];
+            }
+            out.leftAlone += recorded - total;
+            out.referencesBack += total;
+            for (const auto& [code, count] : back)
+                out.moved.push_back({column, target, code, count});
         }
     }
     out.itemsBack = static_cast<long long>(items.size());
