@@ -134,15 +134,7 @@ int main(int argc, char* argv[]) {
             fs::copy_file(source, work, fs::copy_options::overwrite_existing);
             straight.push_back(benchdata::runDirect(work, statements));
         };
-        for (int r = 0; r < rounds; ++r) {
-            if (r % 2) {
-                directSide();
-                recordedSide();
-            } else {
-                recordedSide();
-                directSide();
-            }
-        }
+        benchdata::alternate(rounds, recordedSide, directSide);
         fs::remove(work);
         std::printf("| plan of the batch (%lld entries into %lld targets, %lld items re-pointed, "
                     "%lld with one subject in both columns) | %.0f ms | | |\n",

@@ -108,15 +108,7 @@ void run(int n, bool spread, int rounds, const std::vector<std::int32_t>& all, F
         fs::copy_file(source, work, fs::copy_options::overwrite_existing);
         f.direct.push_back(benchdata::runDirect(work, benchdata::combineStatements(cat, {merge})));
     };
-    for (int r = 0; r < rounds; ++r) {
-        if (r % 2) {
-            directSide();
-            recordedSide();
-        } else {
-            recordedSide();
-            directSide();
-        }
-    }
+    benchdata::alternate(rounds, recordedSide, directSide);
     fs::remove(work);
 }
 

@@ -47,6 +47,19 @@ inline double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Runs first and second rounds times, turning their order round each round.
+template <class First, class Second> void alternate(int rounds, First first, Second second) {
+    for (int r = 0; r < rounds; ++r) {
+        if (r % 2) {
+            second();
+            first();
+        } else {
+            first();
+            second();
+        }
+    }
+}
+
 // Writes the catalogue when it is not there yet; false when that failed.
 inline bool ensureCatalogue() {
     if (fs::exists(catalogue()))
