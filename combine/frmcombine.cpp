@@ -26,11 +26,6 @@ constexpr int px(int twips) {
 constexpr std::int16_t DefaultPointer = 0;
 constexpr std::int16_t Hourglass = 11;
 
-// The numbers of the run-time errors raised here.
-constexpr long ObjectNotSet = 91;
-constexpr long OutOfMemory = 7;
-constexpr long InternalError = 51;
-
 // The window's font, and the labels' larger one. Where MS Sans Serif is
 // missing the nearest sans serif face stands in.
 QFont windowFont(double points) {
@@ -46,7 +41,7 @@ QFont windowFont(double points) {
 
 engine::Recordset& openTable(const std::unique_ptr<engine::Recordset>& rs) {
     if (!rs)
-        throw engine::Error(ObjectNotSet, "Object variable not set");
+        throw engine::Error(engine::err::ObjectNotSet, "Object variable not set");
     return *rs;
 }
 
@@ -182,9 +177,9 @@ template <class Body> void frmCombine::atEdge(Body&& body) {
     } catch (const engine::Error& e) {
         ui::reportUnhandledError(this, e.Number(), toQString(e.Text()));
     } catch (const std::bad_alloc&) {
-        ui::reportUnhandledError(this, OutOfMemory, QStringLiteral("Out of memory"));
+        ui::reportUnhandledError(this, engine::err::OutOfMemory, QStringLiteral("Out of memory"));
     } catch (const std::exception& e) {
-        ui::reportUnhandledError(this, InternalError, QString::fromUtf8(e.what()));
+        ui::reportUnhandledError(this, engine::err::InternalError, QString::fromUtf8(e.what()));
     }
     --eventDepth_;
 }
@@ -451,7 +446,7 @@ void frmCombine::Command2_Click() {
             return;
 
         if (!dbCatalogue)
-            throw engine::Error(ObjectNotSet, "Object variable not set");
+            throw engine::Error(engine::err::ObjectNotSet, "Object variable not set");
         const catalogue::Category* category = catalogue::CategoryAt(Combo3->ListIndex());
         // A combine of many entries re-points many items: show the hourglass
         // while it runs. An error ends the program, so only success restores it.

@@ -9,8 +9,7 @@
 
 namespace {
 
-// The number and text of a row position outside a list.
-constexpr long InvalidIndexNumber = 381;
+// The text of a row position outside a list.
 constexpr const char* InvalidIndexText = "Invalid property array index";
 
 } // namespace
@@ -151,7 +150,7 @@ ListBox::ListBox(QWidget* parent) : QListView(parent), model_(new ListModel(this
 
 void ListBox::checkRow(int i) const {
     if (i < 0 || i >= model_->count())
-        throw engine::Error(InvalidIndexNumber, InvalidIndexText);
+        throw engine::Error(engine::err::InvalidPropertyIndex, InvalidIndexText);
 }
 
 void ListBox::Clear() {
