@@ -4,9 +4,9 @@
 // memory with 200,000 subjects listed.
 //
 // The catalogue is benchdata.h's, written on the first run.
+#include "benchdata.h"
 #include "combine1.h"
 #include "frmcombine.h"
-#include "benchdata.h"
 
 #include <QApplication>
 #include <QPushButton>

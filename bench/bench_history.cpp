@@ -35,8 +35,7 @@ Sums sums(const fs::path& path) {
                        -1, &st, nullptr);
     Sums s;
     if (sqlite3_step(st) == SQLITE_ROW)
-        s = {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1),
-             sqlite3_column_int64(st, 2)};
+        s = {sqlite3_column_int64(st, 0), sqlite3_column_int64(st, 1), sqlite3_column_int64(st, 2)};
     sqlite3_finalize(st);
     sqlite3_close(db);
     return s;
@@ -122,7 +121,8 @@ int main(int argc, char* argv[]) {
     if (sizes.empty())
         sizes = {1, 100, 1000};
     if (rounds < 1 || !benchdata::ensureCatalogue()) {
-        std::fprintf(stderr, "usage: bench_history [ROUNDS [N...]]; the catalogue must be writable\n");
+        std::fprintf(stderr,
+                     "usage: bench_history [ROUNDS [N...]]; the catalogue must be writable\n");
         return 1;
     }
     std::printf("| subjects | N | references re-pointed | recorded combine | SQLite directly | "

@@ -123,9 +123,8 @@ inline std::vector<std::string> combineStatements(const catalogue::Category& cat
     for (const history::Merge& m : merges) {
         const std::string condition = history::Condition(history::CodesText(m.codes));
         for (const std::string& column : cat.itemColumns)
-            out.push_back("UPDATE [" + catalogue::ItemTable + "] SET [" + column +
-                          "] = " + std::to_string(m.target()) + " WHERE [" + column + "]" +
-                          condition);
+            out.push_back("UPDATE [" + catalogue::ItemTable + "] SET [" + column + "] = " +
+                          std::to_string(m.target()) + " WHERE [" + column + "]" + condition);
         out.push_back("DELETE FROM [" + cat.table + "] WHERE [" + cat.codeField + "]" + condition);
     }
     return out;

@@ -85,5 +85,5 @@ private:
     std::int16_t mousePointer_ = 0;
     std::optional<QString> startupPath_;
     ListTools* tools_ = nullptr; // the lists' context menu and what it offers
-    int eventDepth_ = 0; // event procedures running, nested ones counted
+    int eventDepth_ = 0;         // event procedures running, nested ones counted
 };

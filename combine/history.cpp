@@ -4,8 +4,8 @@
 #include "query.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <chrono>
 #include <ctime>
 #include <map>
@@ -533,8 +533,7 @@ UndoOutcome Undo(Database& db, const StepInfo& s) {
                             " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
                             "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m WHERE " +
                             table + "." + ident(key) + " = m.k AND +" + table + "." +
-                            ident(column) + " = ?2 RETURNING " + ident(key) + ", " +
-                            ident(column));
+                            ident(column) + " = ?2 RETURNING " + ident(key) + ", " + ident(column));
             q.Bind(1, pairs).Bind(2, target);
             std::map<std::int32_t, long long> back;
             long long total = 0;

@@ -23,7 +23,6 @@ namespace {
 
 constexpr long knownOptions = opt::Decrypt | opt::Version20 | opt::Version40;
 
-
 // The row count of every table that has rows of its own (virtual tables have none).
 std::map<std::string, long long> rowCounts(sqlite3* db) {
     std::vector<std::string> names;

@@ -53,7 +53,9 @@ bool blankTail(const char* tail) {
 
 } // namespace
 
-DBEngine::DBEngine() { sqlite3_initialize(); }
+DBEngine::DBEngine() {
+    sqlite3_initialize();
+}
 
 DBEngine& DatabaseEngine() {
     static DBEngine engine;
@@ -94,7 +96,9 @@ std::unique_ptr<Database> DBEngine::CreateDatabase(const std::string& path) {
 
 Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
 
-Database::~Database() { Close(); }
+Database::~Database() {
+    Close();
+}
 
 void Database::Execute(const std::string& sql) {
     Connection& c = live(conn_);
@@ -112,7 +116,9 @@ void Database::Execute(const std::string& sql) {
     affected_ = sqlite3_changes64(c.db.get());
 }
 
-long long Database::RecordsAffected() const { return affected_; }
+long long Database::RecordsAffected() const {
+    return affected_;
+}
 
 std::vector<std::string> Database::TableNames() {
     Connection& c = live(conn_);
@@ -124,7 +130,9 @@ std::vector<std::string> Database::TableNames() {
     return out;
 }
 
-void Database::BeginTrans() { exec(live(conn_).db.get(), "BEGIN"); }
+void Database::BeginTrans() {
+    exec(live(conn_).db.get(), "BEGIN");
+}
 
 void Database::CommitTrans() {
     Connection& c = live(conn_);
@@ -156,14 +164,18 @@ void Database::Close() {
     conn_->db.close();
 }
 
-bool Database::IsOpen() const { return conn_ && conn_->db; }
+bool Database::IsOpen() const {
+    return conn_ && conn_->db;
+}
 
 const std::string& Database::Name() const {
     static const std::string none;
     return conn_ ? conn_->path : none;
 }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.BeginTrans(); }
+Transaction::Transaction(Database& db) : db_(db) {
+    db_.BeginTrans();
+}
 
 Transaction::~Transaction() {
     if (done_)

@@ -53,7 +53,9 @@ bool pendingLog(const std::string& path) {
 
 } // namespace
 
-FileLock::~FileLock() { Release(); }
+FileLock::~FileLock() {
+    Release();
+}
 
 void FileLock::Release() noexcept {
     if (fd_ >= 0)
@@ -70,8 +72,9 @@ std::unique_ptr<FileLock> DBEngine::LockDatabase(const std::string& path) {
     settle(path);
     if (pendingLog(path))
         throw Error(err::CannotOpenDatabase,
-                    "The database '" + path + "' has changes in its journal or write-ahead log "
-                    "that could not be applied to it; nothing was changed.");
+                    "The database '" + path +
+                        "' has changes in its journal or write-ahead log "
+                        "that could not be applied to it; nothing was changed.");
     int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;

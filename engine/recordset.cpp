@@ -99,16 +99,22 @@ Recordset::Recordset(std::unique_ptr<Impl> impl) : d_(std::move(impl)) {
     d_->conn->recordsets.push_back(this);
 }
 
-Recordset::~Recordset() { Close(); }
+Recordset::~Recordset() {
+    Close();
+}
 
 void Recordset::Close() {
     if (d_)
         d_->close();
 }
 
-bool Recordset::IsOpen() const { return d_ && d_->open; }
+bool Recordset::IsOpen() const {
+    return d_ && d_->open;
+}
 
-const std::string& Recordset::TableName() const { return d_->table; }
+const std::string& Recordset::TableName() const {
+    return d_->table;
+}
 
 std::unique_ptr<Recordset> Database::OpenTable(const std::string& name) {
     if (!conn_ || !conn_->db)
@@ -154,7 +160,9 @@ void Recordset::Index(const std::string& indexName) {
     d_->start("", nullptr);
 }
 
-const std::string& Recordset::Index() const { return d_->indexName; }
+const std::string& Recordset::Index() const {
+    return d_->indexName;
+}
 
 void Recordset::Seek(const std::string& comparison, const Variant& key) {
     d_->db();

@@ -108,7 +108,9 @@ std::string Stmt::text(int col) const {
                        static_cast<size_t>(sqlite3_column_bytes(st_, col)));
 }
 
-long long Stmt::integer(int col) const { return sqlite3_column_int64(st_, col); }
+long long Stmt::integer(int col) const {
+    return sqlite3_column_int64(st_, col);
+}
 
 void exec(sqlite3* db, const std::string& sql) {
     char* msg = nullptr;
@@ -154,9 +156,13 @@ std::string enclose(const std::string& text, char quote) {
 
 } // namespace
 
-std::string quoteLiteral(const std::string& text) { return enclose(text, '\''); }
+std::string quoteLiteral(const std::string& text) {
+    return enclose(text, '\'');
+}
 
-std::string quoteIdent(const std::string& name) { return enclose(name, '"'); }
+std::string quoteIdent(const std::string& name) {
+    return enclose(name, '"');
+}
 
 void requireDatabaseFile(const std::string& path) {
     if (path.empty())

@@ -11,11 +11,15 @@ namespace engine {
 
 namespace {
 
-[[noreturn]] void nullUse() { throw Error(err::InvalidUseOfNull, "Invalid use of Null."); }
+[[noreturn]] void nullUse() {
+    throw Error(err::InvalidUseOfNull, "Invalid use of Null.");
+}
 
 std::int32_t fromWhole(std::int64_t v) {
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
-        throw Error(err::Overflow, "Overflow: " + std::to_string(v) + " does not fit a 32-bit integer.");
+    if (v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+        throw Error(err::Overflow,
+                    "Overflow: " + std::to_string(v) + " does not fit a 32-bit integer.");
     return static_cast<std::int32_t>(v);
 }
 

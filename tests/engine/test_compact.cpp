@@ -2,8 +2,8 @@
 // from the records themselves), the copy holding what the source holds, the
 // source left as it was, and every refusal leaving nothing behind.
 #include "engine.h"
-#include "support.h"
 #include "samplegen.h"
+#include "support.h"
 
 #include <sqlite3.h>
 
@@ -19,11 +19,11 @@
 #include <set>
 
 namespace fs = std::filesystem;
+using engine::DatabaseEngine;
+using engine::GeneralLocale;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
-using engine::DatabaseEngine;
-using engine::GeneralLocale;
 namespace err = engine::err;
 
 namespace {

@@ -19,12 +19,12 @@
 extern char** environ;
 
 namespace fs = std::filesystem;
-using testsupport::readFile;
-using testsupport::TempDir;
-using testsupport::writeFile;
 using engine::DatabaseEngine;
 using engine::Error;
 using engine::Variant;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 namespace err = engine::err;
 
 namespace {
@@ -107,14 +107,15 @@ TEST_P(RecordsetWalk, SeekAfterEmptyWalksNamesInIndexOrder) {
     auto db = DatabaseEngine().OpenDatabase(path);
     auto rows = walkNames(*db);
     std::vector<std::pair<std::string, int>> expected = {
-        {" leading blank", 11}, {"Art", 3},     {"banking", 2},
-        {"computers", 5},       {"Computers", 9}, {"Zoology", 4},
-        {"Ünicode ß", 8}};
+        {" leading blank", 11}, {"Art", 3},     {"banking", 2},  {"computers", 5},
+        {"Computers", 9},       {"Zoology", 4}, {"Ünicode ß", 8}};
     EXPECT_EQ(rows, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(FieldOrder, RecordsetWalk, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "CodeFirst" : "NameFirst"; });
+                         [](const ::testing::TestParamInfo<bool>& p) {
+                             return p.param ? "CodeFirst" : "NameFirst";
+                         });
 
 TEST(Recordset, SeekFindsNothingWhenEveryNameIsEmptyOrNull) {
     TempDir dir;
@@ -278,10 +279,10 @@ TEST(OpenDatabase, BadInput) {
         std::string path;
         long number;
     };
-    for (const Case& c : {Case{dir / "missing.M17", err::CannotFindFile},
-                          Case{dir / "empty.M17", err::NotADatabase},
-                          Case{dir / "text.M17", err::NotADatabase},
-                          Case{dir / "folder.M17", err::NotValidPath}, Case{"", err::NotValidPath}}) {
+    for (const Case& c :
+         {Case{dir / "missing.M17", err::CannotFindFile},
+          Case{dir / "empty.M17", err::NotADatabase}, Case{dir / "text.M17", err::NotADatabase},
+          Case{dir / "folder.M17", err::NotValidPath}, Case{"", err::NotValidPath}}) {
         for (bool exclusive : {false, true}) {
             SCOPED_TRACE(c.path + (exclusive ? " exclusive" : " shared"));
             EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(c.path, exclusive); }), c.number);
@@ -410,6 +411,5 @@ TEST(FileLock, SurvivesOtherDescriptorsAndReleases) {
     lock->Release();
     ASSERT_EQ(runChild("DISABLED_Try", path, "shared"), 0);
     EXPECT_EQ(readFile(path + ".result"), "0");
-    EXPECT_EQ(errorOf([&] { DatabaseEngine().LockDatabase(dir / "none.M17"); }),
-              err::FileNotFound);
+    EXPECT_EQ(errorOf([&] { DatabaseEngine().LockDatabase(dir / "none.M17"); }), err::FileNotFound);
 }
