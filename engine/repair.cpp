@@ -3,6 +3,7 @@
 // what SQLite's recovery reads, then put in place of the damaged file.
 #include "engine.h"
 #include "repair_check.h"
+#include "repair_evidence.h"
 #include "repair_fs.h"
 #include "sqlite_handle.h"
 
@@ -35,7 +36,6 @@ bool isDamage(int rc) {
     rc &= 0xff;
     return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
 }
-
 
 // Reads the whole file through the page cache's memory map where it fits:
 // the check reads every page, most of them more than once.
@@ -181,11 +181,13 @@ std::map<size_t, std::vector<Home>> homesByFields(sqlite3* db, const std::string
 }
 
 // Puts rows of the lost-and-found table back into the one table whose field
-// count they share, keeping their rowid. A row that no table or more than
-// one table could hold, or that its table's constraints refuse (a rowid or a
-// unique key already taken), stays. An emptied lost-and-found table is
+// count they share, keeping their rowid, when the damaged file open on source
+// shows that the row was live (see LiveWitness): a row of a page freed before
+// the damage must not come back. A row that no table or more than one table
+// could hold, that nothing shows live, or that its table's constraints refuse
+// (a rowid or a unique key already taken), stays. An emptied lost-and-found table is
 // dropped, any other is named lost_and_found (or lost_and_found_N).
-void restoreOrphans(sqlite3* db, const std::string& laf) {
+void restoreOrphans(sqlite3* db, sqlite3* source, const std::string& laf) {
     if (queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
                           quoteLiteral(laf)) == "0")
         return;
@@ -211,10 +213,13 @@ void restoreOrphans(sqlite3* db, const std::string& laf) {
         Stmt rows(db, "SELECT rowid, id" + picks + " FROM " + quoteIdent(laf) +
                           " WHERE nfield=?1 AND id IS NOT NULL");
         rows.bind(1, static_cast<long long>(count));
+        LiveWitness witness(source, h.name, h.columns, h.rowidColumn);
         std::vector<long long> placed;
         while (rows.step()) {
             if (h.rowidColumn >= 0 && !rows.isNull(2 + h.rowidColumn))
                 continue; // a record of this table leaves its INTEGER PRIMARY KEY Null
+            if (!witness.live(rows.integer(1), rows.get(), 2))
+                continue;
             insert.rewind();
             int at = 1;
             if (h.rowidColumn < 0)
@@ -312,22 +317,23 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
     // file is usable without it.
     [[maybe_unused]] int owned = ::chown(out.path().c_str(), old.st_uid, old.st_gid);
     const std::string laf = scratchName();
-    recoverInto(source ? source.get() : db, path, out.path(), laf);
+    sqlite3* damaged = source ? source.get() : db;
+    recoverInto(damaged, path, out.path(), laf);
     {
         DbHandle rebuilt = openConnection(out.path(), SQLITE_OPEN_READWRITE);
         // The rows go back as they were; triggers ran when they were first written.
         check(sqlite3_db_config(rebuilt.get(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr),
               rebuilt.get(), "Cannot configure the connection");
         exec(rebuilt.get(), "BEGIN");
-        restoreOrphans(rebuilt.get(), laf);
+        restoreOrphans(rebuilt.get(), damaged, laf);
         exec(rebuilt.get(), "COMMIT");
         // With its schema unreadable, every row lands in lost-and-found and no
         // table is left: such a file is no repair of the old one.
         if (queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
                                      "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\'") == "0")
-            throw Error(err::RepairFailed,
-                        "The database '" + path + "' could not be repaired: none of its tables " +
-                            "could be read back. The file was left as it was.");
+            throw Error(err::RepairFailed, "The database '" + path +
+                                               "' could not be repaired: none of its tables " +
+                                               "could be read back. The file was left as it was.");
         DbHandle peer = openConnection(out.path(), SQLITE_OPEN_READONLY);
         CheckReport report = checkDatabase(rebuilt.get(), peer.get());
         if (!report.sound())
