@@ -9,10 +9,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <random>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -23,12 +27,16 @@ const char* const catalogueTables[] = {"MERVANE RECORDS", "Subjects", "Publisher
                                        "FILEINFO"};
 constexpr int markedSubjects = 2000;
 
-std::size_t digestTable(engine::Database& db, const std::string& table) {
+// A table's rows in rowid order, leaving out the field named skip.
+std::size_t digestTable(engine::Database& db, const std::string& table, long& rows,
+                        const std::string& skip = {}) {
     std::size_t digest = std::hash<std::string>{}(table);
     auto rs = db.OpenTable(table);
-    for (; !rs->Eof(); rs->MoveNext()) {
+    for (; !rs->Eof(); rs->MoveNext(), ++rows) {
         std::string row;
         for (int i = 0; i < rs->Fields().Count(); ++i) {
+            if (rs->Fields().Item(i).Name() == skip)
+                continue;
             engine::Variant v = rs->Fields().Item(i).Value();
             row += '\x1f' + (v.IsNull() ? std::string("\x01") : v.ToText());
         }
@@ -37,23 +45,42 @@ std::size_t digestTable(engine::Database& db, const std::string& table) {
     return digest;
 }
 
-// The catalogue tables' digest and, apart, that of any history tables, read
+// The catalogue tables' digest and, apart, that of the combine history's
+// tables (without the steps' times, which differ from run to run), read
 // through the engine (which rolls back a journal left behind). Opening it
 // exclusively also shows that nobody is left holding it.
 struct State {
     std::size_t catalogue = 0;
     std::size_t history = 0;
+    long historyRows = 0;
+    long steps = 0;
+    std::set<long long> subjects, merged; // subject codes; codes the merges name
     bool operator==(const State&) const = default;
 };
 
 State stateOf(const std::string& path) {
     State s;
+    long rows = 0;
     auto db = engine::DatabaseEngine().OpenDatabase(path, true);
     for (const char* t : catalogueTables)
-        s.catalogue = s.catalogue * 31 + digestTable(*db, t);
-    for (const std::string& t : db->TableNames())
-        if (t.rfind("mrv_", 0) == 0)
-            s.history = s.history * 31 + digestTable(*db, t);
+        s.catalogue = s.catalogue * 31 + digestTable(*db, t, rows);
+    for (auto rs = db->OpenTable("Subjects"); !rs->Eof(); rs->MoveNext())
+        s.subjects.insert(rs->Fields().Item("Subject Code").Value().ToLong());
+    for (const std::string& t : db->TableNames()) {
+        if (t.rfind("combine_history", 0) != 0)
+            continue;
+        const long rowsBefore = s.historyRows;
+        s.history = s.history * 31 + digestTable(*db, t, s.historyRows, "at");
+        if (t == "combine_history")
+            s.steps = s.historyRows - rowsBefore;
+        if (t != "combine_history_merges")
+            continue;
+        for (auto rs = db->OpenTable(t); !rs->Eof(); rs->MoveNext()) {
+            std::istringstream codes(rs->Fields().Item("merged_codes").Value().ToText());
+            for (std::string code; std::getline(codes, code, ',');)
+                s.merged.insert(std::stoll(code));
+        }
+    }
     db->Close();
     return s;
 }
@@ -106,6 +133,15 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const State after = stateOf(path);
         QVERIFY2(after.catalogue != before.catalogue, "the combine changed nothing");
+        // No history before; after, one step whose merges name exactly the
+        // subjects the combine deleted.
+        QCOMPARE(before.historyRows, 0L);
+        QCOMPARE(after.steps, 1L);
+        std::set<long long> deleted;
+        std::ranges::set_difference(before.subjects, after.subjects,
+                                    std::inserter(deleted, deleted.end()));
+        QCOMPARE(deleted.size(), std::size_t(markedSubjects));
+        QVERIFY(after.merged == deleted);
 
         std::mt19937 random(std::random_device{}());
         const long window = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
