@@ -15,7 +15,7 @@ packages=(build-essential cmake ninja-build pkg-config dpkg-dev tcl
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth fonts-dejavu-core libicu-dev libstemmer-dev
           file desktop-file-utils appstream xdg-utils shared-mime-info libglib2.0-bin
-          lintian man-db groff-base)
+          lintian man-db groff-base clang-14 libclang-rt-14-dev clang-format)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
