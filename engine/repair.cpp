@@ -2,6 +2,7 @@
 // indexes are rebuilt from their tables, and anything worse is rebuilt from
 // what SQLite's recovery reads, then put in place of the damaged file.
 #include "engine.h"
+#include "repair_catalogue.h"
 #include "repair_check.h"
 #include "repair_evidence.h"
 #include "repair_fs.h"
@@ -185,8 +186,7 @@ std::map<size_t, std::vector<Home>> homesByFields(sqlite3* db, const std::string
 // shows that the row was live (see LiveWitness): a row of a page freed before
 // the damage must not come back. A row that no table or more than one table
 // could hold, that nothing shows live, or that its table's constraints refuse
-// (a rowid or a unique key already taken), stays. An emptied lost-and-found table is
-// dropped, any other is named lost_and_found (or lost_and_found_N).
+// (a rowid or a unique key already taken), stays.
 void restoreOrphans(sqlite3* db, sqlite3* source, const std::string& laf) {
     if (queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
                           quoteLiteral(laf)) == "0")
@@ -242,6 +242,14 @@ void restoreOrphans(sqlite3* db, sqlite3* source, const std::string& laf) {
             remove.rewind();
         }
     }
+}
+
+// Drops the lost-and-found table when it is empty, else names it
+// lost_and_found (or lost_and_found_N when a table of the file has that name).
+void settleLostAndFound(sqlite3* db, const std::string& laf) {
+    if (queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
+                          quoteLiteral(laf)) == "0")
+        return;
     if (queryText(db, "SELECT count(*) FROM " + quoteIdent(laf)) == "0") {
         exec(db, "DROP TABLE " + quoteIdent(laf));
         return;
@@ -325,15 +333,21 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
         check(sqlite3_db_config(rebuilt.get(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr),
               rebuilt.get(), "Cannot configure the connection");
         exec(rebuilt.get(), "BEGIN");
-        restoreOrphans(rebuilt.get(), damaged, laf);
-        exec(rebuilt.get(), "COMMIT");
         // With its schema unreadable, every row lands in lost-and-found and no
-        // table is left: such a file is no repair of the old one.
-        if (queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
-                                     "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\'") == "0")
+        // other table is left. A catalogue's tables are then built anew from
+        // its known shape; a file that shows none is no repair of the old one.
+        bool schemaLost =
+            queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                                     "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\' AND name<>" +
+                                         quoteLiteral(laf)) == "0";
+        if (schemaLost && !rebuildCatalogue(rebuilt.get(), laf))
             throw Error(err::RepairFailed, "The database '" + path +
                                                "' could not be repaired: none of its tables " +
                                                "could be read back. The file was left as it was.");
+        if (!schemaLost)
+            restoreOrphans(rebuilt.get(), damaged, laf);
+        settleLostAndFound(rebuilt.get(), laf);
+        exec(rebuilt.get(), "COMMIT");
         DbHandle peer = openConnection(out.path(), SQLITE_OPEN_READONLY);
         CheckReport report = checkDatabase(rebuilt.get(), peer.get());
         if (!report.sound())

@@ -511,17 +511,169 @@ TEST(Repair, BadInputIsRefusedUntouched) {
         << "nothing but the cases may be left in the folder";
 }
 
-// With the schema page's b-tree header gone every row would land in
-// lost-and-found and no table would be left: that is no repair, and the file
-// stays as it was for a better tool or the safety copy.
+// ---- Schema lost -------------------------------------------------------------
+
+// The combine tool's history tables, as it creates them, with a few rows each.
+const char* const historySql =
+    "CREATE TABLE combine_history (step INTEGER PRIMARY KEY, kind TEXT NOT NULL CHECK (kind IN "
+    "('combine', 'undo')), at TEXT NOT NULL, category TEXT NOT NULL, undone_at TEXT, undoes "
+    "INTEGER, items INTEGER NOT NULL);"
+    "CREATE TABLE combine_history_merges (step INTEGER NOT NULL, merge INTEGER NOT NULL, "
+    "target_code INTEGER NOT NULL, target_name TEXT NOT NULL, merged_codes TEXT NOT NULL, "
+    "merged_names TEXT NOT NULL, changed_1 INTEGER NOT NULL, changed_2 INTEGER, PRIMARY KEY "
+    "(step, merge));"
+    "CREATE TABLE combine_history_entries (step INTEGER NOT NULL, merge INTEGER NOT NULL, entry "
+    "INTEGER NOT NULL, field TEXT NOT NULL, value, PRIMARY KEY (step, merge, entry, field));"
+    "CREATE TABLE combine_history_refs (step INTEGER NOT NULL, merge INTEGER NOT NULL, "
+    "column_name TEXT NOT NULL, old_code INTEGER NOT NULL, count INTEGER NOT NULL, items BLOB "
+    "NOT NULL, PRIMARY KEY (step, merge, column_name, old_code));"
+    "INSERT INTO combine_history VALUES (1, 'combine', '2026-12-07T08:01:36Z', 'Subject', NULL, "
+    "NULL, 4), (2, 'combine', '2026-12-07T08:02:00Z', 'Type', NULL, NULL, 2);"
+    "INSERT INTO combine_history_merges VALUES (1, 0, 3, 'History', '40, 41', 'history, "
+    "History ', 3, 1), (2, 0, 2, 'Book', '9', 'book', 2, NULL);"
+    "INSERT INTO combine_history_entries VALUES (1, 0, 40, 'Subject Code', 40), (1, 0, 40, "
+    "'Subject Name', 'history'), (2, 0, 9, 'Type Code', 9);"
+    "INSERT INTO combine_history_refs VALUES (1, 0, 'Subject 1', 40, 3, x'0102'), (2, 0, "
+    "'Item Type', 9, 2, x'03');";
+
+// Gives each lookup entry its rowid as code, references following, so that
+// the three tables' codes all run from 1 upwards and overlap.
+const char* const renumberSql =
+    "UPDATE [MERVANE RECORDS] SET [Subject 1] = (SELECT rowid FROM Subjects WHERE [Subject "
+    "Code] = [Subject 1]) WHERE [Subject 1] <> -1;"
+    "UPDATE [MERVANE RECORDS] SET [Subject 2] = (SELECT rowid FROM Subjects WHERE [Subject "
+    "Code] = [Subject 2]) WHERE [Subject 2] <> -1;"
+    "UPDATE [MERVANE RECORDS] SET Publisher = (SELECT rowid FROM Publishers WHERE [Publisher "
+    "Code] = Publisher) WHERE Publisher <> -1;"
+    "UPDATE [MERVANE RECORDS] SET [Item Type] = (SELECT rowid FROM Types WHERE [Type Code] = "
+    "[Item Type]) WHERE [Item Type] <> -1;"
+    "UPDATE Subjects SET [Subject Code] = -rowid; UPDATE Subjects SET [Subject Code] = rowid;"
+    "UPDATE Publishers SET [Publisher Code] = -rowid; UPDATE Publishers SET [Publisher Code] = "
+    "rowid;"
+    "UPDATE Types SET [Type Code] = -rowid; UPDATE Types SET [Type Code] = rowid;";
+
+// A catalogue generated with these lookup sizes, codes renumbered, plus the
+// history tables.
+std::string catalogueWithHistory(const TempDir& dir, long publishers, long types) {
+    std::string path = dir / "schema.M17";
+    samplegen::Options o;
+    o.items = 3000;
+    o.publishers = publishers;
+    o.types = types;
+    o.seed = 11;
+    samplegen::WriteSampleCatalogue(path, o);
+    Raw db(path);
+    EXPECT_EQ(sqlite3_exec(db.get(), renumberSql, nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db.get(), historySql, nullptr, nullptr, nullptr), SQLITE_OK);
+    EXPECT_EQ(db.one("SELECT max([Type Code]) || ',' || max([Publisher Code]) FROM Types, "
+                     "Publishers"),
+              std::to_string(types) + "," + std::to_string(publishers));
+    return path;
+}
+
+// Ways to lose the first page's schema b-tree, the file header kept.
+struct SchemaDamage {
+    const char* name;
+    std::function<void(std::string&)> apply;
+};
+void PrintTo(const SchemaDamage& d, std::ostream* os) {
+    *os << d.name;
+}
+
+const SchemaDamage schemaDamages[] = {
+    {"ZeroedPastHeader",
+     [](std::string& b) { std::fill(b.begin() + 100, b.begin() + be16(b, 16), '\0'); }},
+    {"NoPageType", [](std::string& b) { b[100] = '\x01'; }},
+};
+
+class SchemaLost : public ::testing::TestWithParam<SchemaDamage> {};
+
+// Every catalogue table comes back whole, with its indexes; the history's
+// rows stay in lost_and_found, where nothing mistakes them for catalogue data.
+TEST_P(SchemaLost, CatalogueIsRebuilt) {
+    TempDir dir;
+    std::string path = catalogueWithHistory(dir, 50, 12);
+    const char* const tables[] = {"FILEINFO", "Subjects", "Publishers", "Types", "MERVANE RECORDS"};
+    std::map<std::string, std::multiset<std::string>> before;
+    std::vector<std::string> indexes;
+    {
+        Raw db(path);
+        for (const char* t : tables)
+            before[t] = rowsOf(db, t);
+        indexes = db.rows("SELECT name || sql FROM sqlite_schema WHERE type='index' AND sql NOT "
+                          "NULL AND tbl_name NOT LIKE 'combine%' ORDER BY name");
+    }
+    std::string bytes = readFile(path);
+    GetParam().apply(bytes);
+    writeFile(path, bytes);
+    ASSERT_NE(integrity(path), "ok");
+
+    ASSERT_EQ(repair(path), 0);
+
+    EXPECT_EQ(integrity(path), "ok");
+    Raw after(path);
+    for (const char* t : tables)
+        EXPECT_EQ(rowsOf(after, t), before[t]) << t;
+    EXPECT_EQ(after.rows("SELECT name || sql FROM sqlite_schema WHERE type='index' ORDER BY name"),
+              indexes);
+    EXPECT_EQ(after.one("SELECT [Product Name] FROM FILEINFO"), "Mervane 1.7");
+    EXPECT_EQ(after.one("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'combine%'"), "0");
+    // Table rows of the history, by field count: steps 7, merges 8, entries 5, refs 6.
+    EXPECT_EQ(after.rows("SELECT nfield || ':' || count(*) FROM lost_and_found WHERE id IS NOT "
+                         "NULL GROUP BY nfield ORDER BY nfield"),
+              (std::vector<std::string>{"5:3", "6:2", "7:2", "8:2"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Repair, SchemaLost, ::testing::ValuesIn(schemaDamages),
+                         [](const ::testing::TestParamInfo<SchemaDamage>& d) {
+                             return std::string(d.param.name);
+                         });
+
+// Publishers and types with the same codes, each named by the items: nothing
+// tells the two b-trees apart, so both stay in lost_and_found; Subjects does not.
+TEST(Repair, LookupTablesThatMatchAlikeStayLost) {
+    TempDir dir;
+    std::string path = catalogueWithHistory(dir, 6, 6);
+    auto subjects = rowsOf(Raw(path), "Subjects");
+    ASSERT_EQ(Raw(path).one("SELECT count(DISTINCT nullif(Publisher, -1)) || "
+                            "count(DISTINCT nullif([Item Type], -1)) "
+                            "FROM [MERVANE RECORDS]"),
+              "66");
+    std::string bytes = readFile(path);
+    schemaDamages[0].apply(bytes);
+    writeFile(path, bytes);
+
+    ASSERT_EQ(repair(path), 0);
+
+    Raw after(path);
+    EXPECT_EQ(integrity(path), "ok");
+    EXPECT_EQ(rowsOf(after, "Subjects"), subjects);
+    EXPECT_EQ(after.one("SELECT count(*) FROM Publishers") +
+                  after.one("SELECT count(*) FROM Types"),
+              "00");
+    EXPECT_EQ(after.one("SELECT count(*) FROM lost_and_found WHERE nfield=2 AND id NOT NULL"),
+              "12");
+    EXPECT_EQ(after.one("SELECT count(*) FROM [MERVANE RECORDS]"), "3000");
+}
+
+// A file whose schema is lost and whose rows show no catalogue: every row
+// would land in lost-and-found and no table would be left. That is no repair,
+// and the file stays as it was for a better tool or the safety copy.
 TEST(Repair, FileWithNoTableLeftIsRefusedUntouched) {
     TempDir dir;
-    std::string path = dir / "schema.M17";
-    fs::copy_file(pristine(), path);
+    std::string path = dir / "schema.db";
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE t (a INTEGER, b TEXT); INSERT INTO t VALUES (1, 'x'), "
+                           "(2, 'y'); CREATE TABLE u (c); INSERT INTO u VALUES (3)",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
     std::string bytes = readFile(path);
     bytes[100] = '\x01'; // no b-tree page type
     writeFile(path, bytes);
     EXPECT_EQ(repair(path), err::RepairFailed);
     EXPECT_EQ(readFile(path), bytes);
-    EXPECT_EQ(dir.names(), std::set<std::string>{"schema.M17"});
+    EXPECT_EQ(dir.names(), std::set<std::string>{"schema.db"});
 }
