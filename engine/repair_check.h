@@ -33,7 +33,8 @@ struct CheckReport {
 // made outside SQLite (expression or partial indexes, tables without rowid,
 // collations other than BINARY, NOCASE and RTRIM, UTF-16 text) the table gets
 // SQLite's own integrity_check instead. With secondary null, primary runs
-// SQLite's full integrity_check alone.
+// SQLite's full integrity_check alone, as it does whenever the environment
+// variable ENGINE_REPAIR_CHECK is "sqlite".
 // A damaged file is reported, not raised; any other failure raises.
 CheckReport checkDatabase(sqlite3* primary, sqlite3* secondary);
 
