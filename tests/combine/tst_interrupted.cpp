@@ -147,8 +147,12 @@ private slots:
         const long window = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
         std::uniform_int_distribution<long> delay(0, window + window / 10);
         int asBefore = 0, asAfter = 0;
+        // COMBINE_KILLS: fewer rounds where everything runs slower (sanitizers).
+        const int kills = qEnvironmentVariableIsSet("COMBINE_KILLS")
+                              ? qEnvironmentVariableIntValue("COMBINE_KILLS")
+                              : 25;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(4);
-        for (int kill = 0; kill < 25 && std::chrono::steady_clock::now() < deadline; ++kill) {
+        for (int kill = 0; kill < kills && std::chrono::steady_clock::now() < deadline; ++kill) {
             copyCatalogue(pristine, path);
             QProcess victim;
             QVERIFY(startCombine(victim, path));
@@ -168,7 +172,7 @@ private slots:
         }
         qInfo("combine of %d subjects took %ld ms; %d kills left it as before, %d as after",
               markedSubjects, window, asBefore, asAfter);
-        QVERIFY(asBefore + asAfter >= 10);
+        QVERIFY(asBefore + asAfter >= std::min(10, kills));
     }
 };
 
