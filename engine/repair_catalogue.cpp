@@ -8,6 +8,7 @@
 
 #include "sqlite_handle.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <set>
@@ -77,8 +78,11 @@ std::string int32(const std::string& c) {
 struct Group {
     long long root = 0;
     long long rows = 0;
-    int fields = -1;    // -1 when its rows differ in field count
-    bool keyed = false; // a table b-tree: every row has a rowid
+    int fields = -1;          // -1 when its rows differ in field count
+    bool keyed = false;       // a table b-tree: every row has a rowid
+    bool withRowid = false;   // some row has a rowid
+    long long lo = 0, hi = 0; // the least and greatest rowid of its rows
+    std::string where;        // the condition that picks its rows
 };
 
 class Rebuild {
@@ -90,7 +94,6 @@ public:
         if (one("SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
                 quoteLiteral(name_)) == "0")
             return false;
-        exec(db_, "CREATE INDEX " + scratch_ + " ON " + laf_ + " (rootpgno, id)");
         readGroups();
         std::optional<Group> items = unique([&](const Group& g) {
             return g.fields == 10 &&
@@ -98,16 +101,16 @@ public:
                               int32("c5") + " AND " + int32("c6"));
         });
         std::optional<Group> info = unique([&](const Group& g) {
-            return g.fields == 3 &&
-                   one("SELECT c0 GLOB 'Mervane *' AND typeof(c0)='text' FROM " + laf_ +
-                       " WHERE rootpgno=" + std::to_string(g.root) + " ORDER BY id LIMIT 1") == "1";
+            return g.fields == 3 && one("SELECT c0 GLOB 'Mervane *' AND typeof(c0)='text' FROM " +
+                                        laf_ + " WHERE " + g.where + " ORDER BY id LIMIT 1") == "1";
         });
         if (!items || !info) {
-            exec(db_, "DROP INDEX " + scratch_);
+            if (indexed_)
+                exec(db_, "DROP INDEX " + scratch_);
             return false;
         }
-        std::map<const Lookup*, long long> homes = matchLookups(*items);
-        std::vector<long long> indexes = indexTrees();
+        std::map<const Lookup*, Group> homes = matchLookups(*items);
+        std::vector<Group> indexes = indexTrees();
 
         for (const char* sql : catalogueTables)
             exec(db_, sql);
@@ -118,11 +121,9 @@ public:
         move(*info, "FILEINFO",
              "INSERT INTO main.[FILEINFO] (rowid, [Product Name], [Catalogue Name], [Created]) "
              "SELECT id, c0, c1, c2");
-        for (const auto& [lookup, root] : homes)
-            move(Group{root}, lookup->table, std::string(lookup->insert) + "SELECT id, c0, c1");
-        for (long long root : indexes)
-            exec(db_, "DELETE FROM " + laf_ + " WHERE rootpgno=" + std::to_string(root));
-        exec(db_, "DROP INDEX " + scratch_);
+        for (const auto& [lookup, group] : homes)
+            move(group, lookup->table, std::string(lookup->insert) + "SELECT id, c0, c1");
+        keepTheRest(indexes);
         for (const char* sql : catalogueIndexes)
             exec(db_, sql);
         return true;
@@ -133,22 +134,51 @@ private:
 
     // True when every row of g meets cond.
     bool all(const Group& g, const std::string& cond) {
-        return one("SELECT NOT EXISTS (SELECT 1 FROM " + laf_ +
-                   " WHERE rootpgno=" + std::to_string(g.root) + " AND NOT (" + cond + "))") == "1";
+        return one("SELECT NOT EXISTS (SELECT 1 FROM " + laf_ + " WHERE " + g.where + " AND NOT (" +
+                   cond + "))") == "1";
     }
 
+    // One pass over the lost-and-found table. The recovery writes each
+    // b-tree's rows one after the other, so a b-tree's rows are mostly a
+    // range of rowids; where they are not, an index finds them.
     void readGroups() {
-        Stmt st(db_, "SELECT rootpgno, count(*), min(nfield), max(nfield), count(id) FROM " + laf_ +
-                         " GROUP BY rootpgno");
+        std::map<long long, Group> byRoot;
+        std::map<long long, std::pair<int, int>> fields;
+        std::map<long long, long long> rowids;
+        Stmt st(db_, "SELECT rootpgno, rowid, nfield, id IS NOT NULL FROM " + laf_);
         while (st.step()) {
-            Group g;
-            g.root = st.integer(0);
-            g.rows = st.integer(1);
-            if (st.integer(2) == st.integer(3))
-                g.fields = static_cast<int>(st.integer(2));
-            g.keyed = st.integer(4) == g.rows;
+            Group& g = byRoot[st.integer(0)];
+            long long at = st.integer(1);
+            int n = static_cast<int>(st.integer(2));
+            if (g.rows++ == 0) {
+                g.root = st.integer(0);
+                g.lo = g.hi = at;
+                fields[g.root] = {n, n};
+            }
+            g.lo = std::min(g.lo, at);
+            g.hi = std::max(g.hi, at);
+            auto& [least, most] = fields[g.root];
+            least = std::min(least, n);
+            most = std::max(most, n);
+            rowids[g.root] += st.integer(3);
+        }
+        bool ranges = true;
+        for (auto& [root, g] : byRoot) {
+            if (fields[root].first == fields[root].second)
+                g.fields = fields[root].first;
+            g.keyed = rowids[root] == g.rows;
+            g.withRowid = rowids[root] > 0;
+            ranges = ranges && g.hi - g.lo + 1 == g.rows;
             groups_.push_back(g);
         }
+        if (!ranges) {
+            exec(db_, "CREATE INDEX " + scratch_ + " ON " + laf_ + " (rootpgno, id)");
+            indexed_ = true;
+        }
+        for (auto& g : groups_)
+            g.where = ranges
+                          ? "rowid BETWEEN " + std::to_string(g.lo) + " AND " + std::to_string(g.hi)
+                          : "rootpgno=" + std::to_string(g.root);
     }
 
     // The one table b-tree that fits; none when none or several do.
@@ -175,14 +205,13 @@ private:
     // Each lookup table's b-tree, for those whose codes match what one item
     // field refers to, clearly better than any other b-tree does and no other
     // field's best match.
-    std::map<const Lookup*, long long> matchLookups(const Group& items) {
+    std::map<const Lookup*, Group> matchLookups(const Group& items) {
         std::map<long long, std::set<long long>> codes;
         for (const auto& g : groups_)
             if (g.keyed && g.fields == 2 &&
                 all(g, "typeof(c0)='integer' AND c0 BETWEEN -2147483648 AND 2147483647 AND "
                        "typeof(c1) IN ('text','null')"))
-                if (auto c = values("SELECT c0 FROM " + laf_ +
-                                    " WHERE rootpgno=" + std::to_string(g.root));
+                if (auto c = values("SELECT c0 FROM " + laf_ + " WHERE " + g.where);
                     static_cast<long long>(c.size()) == g.rows)
                     codes[g.root] = std::move(c);
         std::map<const Lookup*, long long> chosen;
@@ -191,8 +220,8 @@ private:
             std::set<long long> named;
             for (const char* column : l.references)
                 named.merge(values("SELECT DISTINCT " + std::string(column) + " FROM " + laf_ +
-                                   " WHERE rootpgno=" + std::to_string(items.root) + " AND " +
-                                   column + " IS NOT NULL AND " + column + " <> -1"));
+                                   " WHERE " + items.where + " AND " + column +
+                                   " IS NOT NULL AND " + column + " <> -1"));
             if (named.empty())
                 continue;
             double best = 0, second = 0;
@@ -218,30 +247,47 @@ private:
                 ++takers[bestRoot];
             }
         }
-        for (auto it = chosen.begin(); it != chosen.end();)
-            it = takers[it->second] > 1 ? chosen.erase(it) : std::next(it);
-        return chosen;
+        std::map<const Lookup*, Group> homes;
+        for (const auto& [lookup, root] : chosen)
+            if (takers[root] == 1)
+                for (const auto& g : groups_)
+                    if (g.root == root)
+                        homes[lookup] = g;
+        return homes;
     }
 
     // The index b-trees: no rowids, one entry per row of a table b-tree,
     // each ending in a distinct rowid of that table.
-    std::vector<long long> indexTrees() {
-        std::vector<long long> out;
+    std::vector<Group> indexTrees() {
+        std::vector<Group> out;
+        std::map<long long, std::vector<long long>> rowids; // of table b-trees, read once
         for (const auto& g : groups_) {
-            if (g.keyed || g.fields < 2 ||
-                one("SELECT count(*) FROM " + laf_ +
-                    " WHERE id IS NOT NULL AND rootpgno=" + std::to_string(g.root)) != "0")
+            if (g.withRowid || g.fields < 2)
                 continue;
-            const std::string last = "c" + std::to_string(g.fields - 1);
+            std::vector<long long> last;
+            Stmt st(db_, "SELECT c" + std::to_string(g.fields - 1) + " FROM " + laf_ + " WHERE " +
+                             g.where);
+            bool integers = true;
+            while (integers && st.step()) {
+                integers = sqlite3_column_type(st.get(), 0) == SQLITE_INTEGER;
+                last.push_back(st.integer(0));
+            }
+            if (!integers)
+                continue;
+            std::sort(last.begin(), last.end());
             for (const auto& t : groups_) {
                 if (!t.keyed || t.rows != g.rows)
                     continue;
-                if (all(g, "typeof(" + last + ")='integer' AND EXISTS (SELECT 1 FROM " + laf_ +
-                               " t WHERE t.rootpgno=" + std::to_string(t.root) +
-                               " AND t.id=" + laf_ + "." + last + ")") &&
-                    one("SELECT count(DISTINCT " + last + ") FROM " + laf_ +
-                        " WHERE rootpgno=" + std::to_string(g.root)) == std::to_string(g.rows)) {
-                    out.push_back(g.root);
+                auto [at, added] = rowids.try_emplace(t.root);
+                if (added) {
+                    Stmt ids(db_, "SELECT id FROM " + laf_ + " WHERE " + t.where + " ORDER BY id");
+                    while (ids.step())
+                        at->second.push_back(ids.integer(0));
+                }
+                // Both sorted, the table's rowids distinct: equal lists mean
+                // one entry for each row.
+                if (last == at->second) {
+                    out.push_back(g);
                     break;
                 }
             }
@@ -252,15 +298,32 @@ private:
     // Moves g's rows into table with insert (completed by the FROM clause);
     // rows the table refuses stay.
     void move(const Group& g, const std::string& table, const std::string& insert) {
-        const std::string root = std::to_string(g.root);
-        exec(db_, insert + " FROM " + laf_ + " WHERE rootpgno=" + root);
-        exec(db_, "DELETE FROM " + laf_ + " WHERE rootpgno=" + root +
-                      " AND id IN (SELECT rowid FROM main." + quoteIdent(table) + ")");
+        exec(db_, insert + " FROM " + laf_ + " WHERE " + g.where);
+        moved_ += " AND NOT (" + g.where + " AND id IN (SELECT rowid FROM main." +
+                  quoteIdent(table) + "))";
+    }
+
+    // Leaves in the lost-and-found table only the rows that were not moved,
+    // nor of the dropped index b-trees: most rows go, so the few that stay
+    // are copied to a new table rather than the others deleted one by one.
+    void keepTheRest(const std::vector<Group>& indexes) {
+        std::string keep = "1" + moved_;
+        for (const auto& g : indexes)
+            keep += " AND NOT (" + g.where + ")";
+        const std::string rest = quoteIdent(name_ + "_rest");
+        const std::string sql =
+            one("SELECT sql FROM sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
+        exec(db_, "CREATE TABLE " + rest + sql.substr(sql.find('(')));
+        exec(db_, "INSERT INTO " + rest + " SELECT * FROM " + laf_ + " WHERE " + keep);
+        exec(db_, "DROP TABLE " + laf_);
+        exec(db_, "ALTER TABLE " + rest + " RENAME TO " + laf_);
     }
 
     sqlite3* db_;
     std::string name_, laf_;
     std::string scratch_; // an index on the b-tree and rowid of each row, dropped again
+    std::string moved_;   // conditions that leave out the rows moved so far
+    bool indexed_ = false;
     std::vector<Group> groups_;
 };
 
