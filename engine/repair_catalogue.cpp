@@ -82,6 +82,8 @@ struct Group {
     bool keyed = false;       // a table b-tree: every row has a rowid
     bool withRowid = false;   // some row has a rowid
     long long lo = 0, hi = 0; // the least and greatest rowid of its rows
+    int least = 0, most = 0;  // the least and greatest field count
+    long long withIds = 0;    // rows that have a rowid
     std::string where;        // the condition that picks its rows
 };
 
@@ -143,42 +145,43 @@ private:
     // range of rowids; where they are not, an index finds them.
     void readGroups() {
         std::map<long long, Group> byRoot;
-        std::map<long long, std::pair<int, int>> fields;
-        std::map<long long, long long> rowids;
+        Group* g = nullptr;
         Stmt st(db_, "SELECT rootpgno, rowid, nfield, id IS NOT NULL FROM " + laf_);
         while (st.step()) {
-            Group& g = byRoot[st.integer(0)];
-            long long at = st.integer(1);
+            long long root = st.integer(0), at = st.integer(1);
             int n = static_cast<int>(st.integer(2));
-            if (g.rows++ == 0) {
-                g.root = st.integer(0);
-                g.lo = g.hi = at;
-                fields[g.root] = {n, n};
+            if (!g || g->root != root) {
+                g = &byRoot[root];
+                if (g->rows == 0) {
+                    g->root = root;
+                    g->lo = g->hi = at;
+                    g->least = g->most = n;
+                }
             }
-            g.lo = std::min(g.lo, at);
-            g.hi = std::max(g.hi, at);
-            auto& [least, most] = fields[g.root];
-            least = std::min(least, n);
-            most = std::max(most, n);
-            rowids[g.root] += st.integer(3);
+            ++g->rows;
+            g->lo = std::min(g->lo, at);
+            g->hi = std::max(g->hi, at);
+            g->least = std::min(g->least, n);
+            g->most = std::max(g->most, n);
+            g->withIds += st.integer(3);
         }
         bool ranges = true;
-        for (auto& [root, g] : byRoot) {
-            if (fields[root].first == fields[root].second)
-                g.fields = fields[root].first;
-            g.keyed = rowids[root] == g.rows;
-            g.withRowid = rowids[root] > 0;
-            ranges = ranges && g.hi - g.lo + 1 == g.rows;
-            groups_.push_back(g);
+        for (auto& [root, group] : byRoot) {
+            if (group.least == group.most)
+                group.fields = group.least;
+            group.keyed = group.withIds == group.rows;
+            group.withRowid = group.withIds > 0;
+            ranges = ranges && group.hi - group.lo + 1 == group.rows;
+            groups_.push_back(group);
         }
         if (!ranges) {
             exec(db_, "CREATE INDEX " + scratch_ + " ON " + laf_ + " (rootpgno, id)");
             indexed_ = true;
         }
-        for (auto& g : groups_)
-            g.where = ranges
-                          ? "rowid BETWEEN " + std::to_string(g.lo) + " AND " + std::to_string(g.hi)
-                          : "rootpgno=" + std::to_string(g.root);
+        for (auto& group : groups_)
+            group.where = ranges ? "rowid BETWEEN " + std::to_string(group.lo) + " AND " +
+                                       std::to_string(group.hi)
+                                 : "rootpgno=" + std::to_string(group.root);
     }
 
     // The one table b-tree that fits; none when none or several do.
@@ -299,8 +302,11 @@ private:
     // rows the table refuses stay.
     void move(const Group& g, const std::string& table, const std::string& insert) {
         exec(db_, insert + " FROM " + laf_ + " WHERE " + g.where);
-        moved_ += " AND NOT (" + g.where + " AND id IN (SELECT rowid FROM main." +
-                  quoteIdent(table) + "))";
+        if (sqlite3_changes64(db_) == g.rows)
+            moved_ += " AND NOT (" + g.where + ")";
+        else
+            moved_ += " AND NOT (" + g.where + " AND id IN (SELECT rowid FROM main." +
+                      quoteIdent(table) + "))";
     }
 
     // Leaves in the lost-and-found table only the rows that were not moved,
