@@ -36,10 +36,13 @@ for t in "${targets[@]}"; do
     case $t in cmdline) seeds=$build/seeds/cmdline ;; *) seeds=$build/seeds/catalogue ;; esac
     corpus=$build/corpus/$t
     mkdir -p "$corpus"
+    # A target's regression folder exists once an input that found a fault is in git.
+    dirs=("$corpus" "$seeds")
+    [ -d "$root/fuzz/regressions/$t" ] && dirs+=("$root/fuzz/regressions/$t")
     echo "fuzz: $t for ${seconds}s"
     if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
             -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
-            "$corpus" "$seeds" "$root/fuzz/regressions/$t" >"$build/fuzz-$t.log" 2>&1; then
+            "${dirs[@]}" >"$build/fuzz-$t.log" 2>&1; then
         echo "fuzz: $t FAILED; see $build/fuzz-$t.log and $build/artifacts/" >&2
         tail -n 40 "$build/fuzz-$t.log" >&2
         status=1
