@@ -14,6 +14,7 @@
 #include "engine.h"
 #include "fingerprint.h"
 #include "samplegen.h"
+#include "timing.h"
 
 #include <stdlib.h>
 
@@ -31,15 +32,10 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::timeOf;
 
 namespace {
-
-double timeOf(const std::function<void()>& work) {
-    auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 std::uint64_t pairKey(int a, int b) {
     if (a > b)

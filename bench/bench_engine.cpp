@@ -12,6 +12,7 @@
 // else $ENGINE_BENCH_DIR, else bench-data in the build folder.
 #include "engine.h"
 #include "samplegen.h"
+#include "timing.h"
 
 #include <sqlite3.h>
 
@@ -27,23 +28,14 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::timeOf;
 
 namespace {
 
 constexpr int rounds = 3;
 std::size_t sink = 0; // bytes read, so that no read is optimised away
-
-double timeOf(const std::function<void()>& work) {
-    auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void run(sqlite3* db, const std::string& sql) {
     char* msg = nullptr;

@@ -7,6 +7,7 @@
 // Each round runs both sides, their order turned round every other round.
 #include "engine.h"
 #include "samplegen.h"
+#include "timing.h"
 
 #include <sqlite3.h>
 #include <sqlite3recover.h>
@@ -23,20 +24,11 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::timeOf;
 
 namespace {
-
-double timeOf(const std::function<void()>& work) {
-    auto start = Clock::now();
-    work();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "bench_rebuild: %s\n", what.c_str());

@@ -7,6 +7,7 @@
 #include "categories.h"
 #include "history.h"
 #include "samplegen.h"
+#include "timing.h"
 
 #include <sqlite3.h>
 
@@ -24,7 +25,10 @@
 namespace benchdata {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::alternate;
+using bench::Clock;
+using bench::median;
+using bench::seconds;
 
 inline fs::path folder() {
     const char* dir = std::getenv("COMBINE_BENCH_DIR");
@@ -33,31 +37,6 @@ inline fs::path folder() {
 
 inline fs::path catalogue() {
     return folder() / "Bench.M17";
-}
-
-inline double seconds(Clock::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-inline double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-// Runs first and second rounds times, turning their order round each round.
-template <class First, class Second> void alternate(int rounds, First first, Second second) {
-    for (int r = 0; r < rounds; ++r) {
-        if (r % 2) {
-            second();
-            first();
-        } else {
-            first();
-            second();
-        }
-    }
 }
 
 // Writes the catalogue when it is not there yet; false when that failed.
