@@ -33,11 +33,6 @@ namespace {
                 "Could not use '" + path + "'; file already in use by another program.");
 }
 
-bool isDamage(int rc) {
-    rc &= 0xff;
-    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
-}
-
 // Reads the whole file through the page cache's memory map where it fits:
 // the check reads every page, most of them more than once.
 void mapWholeFile(sqlite3* db, const std::string& path) {

@@ -21,44 +21,6 @@ constexpr size_t maxProblems = 20;
 // Index entries held in memory at once before their table is scanned.
 constexpr size_t batchBytes = size_t{256} << 20;
 
-bool isDamage(int rc) {
-    rc &= 0xff;
-    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
-}
-
-// A prepared statement whose failures the caller sorts: damage is a finding,
-// anything else is raised.
-class Probe {
-public:
-    Probe(sqlite3* db, const std::string& sql) : db_(db) {
-        rc_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr);
-    }
-    ~Probe() { sqlite3_finalize(st_); }
-    Probe(const Probe&) = delete;
-    Probe& operator=(const Probe&) = delete;
-    int rc() const { return rc_; }
-    sqlite3_stmt* get() const { return st_; }
-    // SQLITE_ROW, SQLITE_DONE or a damage code; raises anything else.
-    int step(const std::string& doing) {
-        if (rc_ == SQLITE_OK || rc_ == SQLITE_ROW)
-            rc_ = sqlite3_step(st_);
-        if (rc_ != SQLITE_ROW && rc_ != SQLITE_DONE && !isDamage(rc_))
-            raise(rc_, db_, doing);
-        return rc_;
-    }
-    std::string text(int col) const {
-        const unsigned char* p = sqlite3_column_text(st_, col);
-        return p ? std::string(reinterpret_cast<const char*>(p),
-                               static_cast<size_t>(sqlite3_column_bytes(st_, col)))
-                 : std::string();
-    }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-    int rc_;
-};
-
 class Findings {
 public:
     void structural(const std::string& text) {

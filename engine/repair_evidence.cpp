@@ -12,11 +12,6 @@ namespace engine {
 
 namespace {
 
-bool isDamage(int rc) {
-    rc &= 0xff;
-    return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
-}
-
 // Prepares sql on db; null when SQLite refuses it for damage (or because an
 // index cannot serve it). Raises anything else.
 sqlite3_stmt* prepareOrNull(sqlite3* db, const std::string& sql) {
