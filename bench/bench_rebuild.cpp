@@ -13,6 +13,7 @@
 #include <sqlite3recover.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -97,8 +98,15 @@ int main(int argc, char** argv) {
         fs::copy_file(damaged, a);
         fs::copy_file(damaged, b);
         double ta = 0, tb = 0;
-        auto sideA = [&] { ta = timeOf([&] { recoverAlone(a, out); }); };
-        auto sideB = [&] { tb = timeOf([&] { engine::DatabaseEngine().RepairDatabase(b); }); };
+        // Each side starts with no writes of the other still being flushed.
+        auto sideA = [&] {
+            ::sync();
+            ta = timeOf([&] { recoverAlone(a, out); });
+        };
+        auto sideB = [&] {
+            ::sync();
+            tb = timeOf([&] { engine::DatabaseEngine().RepairDatabase(b); });
+        };
         if (r % 2) {
             sideB();
             sideA();

@@ -35,10 +35,10 @@ namespace {
 
 // Reads the whole file through the page cache's memory map where it fits:
 // the check reads every page, most of them more than once.
-void mapWholeFile(sqlite3* db, const std::string& path) {
+void mapWholeFile(sqlite3* db, const std::string& path, const std::string& schema = "main") {
     struct stat sb {};
     if (::stat(path.c_str(), &sb) == 0)
-        exec(db, "PRAGMA mmap_size=" + std::to_string(sb.st_size));
+        exec(db, "PRAGMA " + quoteIdent(schema) + ".mmap_size=" + std::to_string(sb.st_size));
 }
 
 sqlite3_file* fileOf(sqlite3* db) {
@@ -306,6 +306,24 @@ DbHandle readableCopy(sqlite3* db, const std::string& path, std::optional<TempFi
     return openConnection(copy->path(), SQLITE_OPEN_READONLY);
 }
 
+// Gives a new file the permissions, and where it may, the owner of the old.
+void likeOld(const TempFile& f, const struct stat& old) {
+    if (::chmod(f.path().c_str(), old.st_mode & 07777) != 0)
+        raiseErrno(errno, "Cannot set the permissions of '" + f.path() + "'");
+    // Giving the file to its old owner needs privileges a user may lack; the
+    // file is usable without it.
+    [[maybe_unused]] int owned = ::chown(f.path().c_str(), old.st_uid, old.st_gid);
+}
+
+// Gives the empty file open on to the settings the recovery carried over
+// from the damaged file into the one open on from.
+void carrySettings(sqlite3* from, sqlite3* to) {
+    for (const char* pragma :
+         {"encoding", "page_size", "auto_vacuum", "user_version", "application_id"})
+        exec(to, std::string("PRAGMA ") + pragma + "=" +
+                     quoteLiteral(queryText(from, std::string("PRAGMA ") + pragma)));
+}
+
 // Rebuilds the file open (and locked) on db from what the recovery reads,
 // checks the new file and puts it in place of the old one. Raises
 // RepairFailed when the new file is not sound; the old file is then untouched.
@@ -314,28 +332,38 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
     std::optional<TempFile> copy;
     DbHandle source = headerReadable ? DbHandle() : readableCopy(db, path, copy);
     TempFile out(path, "repair", 0600);
-    if (::chmod(out.path().c_str(), old.st_mode & 07777) != 0)
-        raiseErrno(errno, "Cannot set the permissions of '" + out.path() + "'");
-    // Giving the file to its old owner needs privileges a user may lack; the
-    // file is usable without it.
-    [[maybe_unused]] int owned = ::chown(out.path().c_str(), old.st_uid, old.st_gid);
+    likeOld(out, old);
     const std::string laf = scratchName();
     sqlite3* damaged = source ? source.get() : db;
     recoverInto(damaged, path, out.path(), laf);
+    // With its schema unreadable, every row lands in lost-and-found and no
+    // other table is left. A catalogue's tables are then built anew, in a
+    // file of their own, from its known shape and the recovered rows; a file
+    // that shows none is no repair of the old one.
+    std::optional<TempFile> fresh;
     {
         DbHandle rebuilt = openConnection(out.path(), SQLITE_OPEN_READWRITE);
+        const bool schemaLost =
+            queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
+                                     "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\' AND name<>" +
+                                         quoteLiteral(laf)) == "0";
+        if (schemaLost) {
+            fresh.emplace(path, "rebuilt", 0600);
+            likeOld(*fresh, old);
+            DbHandle empty = openConnection(fresh->path(), SQLITE_OPEN_READWRITE);
+            carrySettings(rebuilt.get(), empty.get());
+            rebuilt = std::move(empty);
+            // Whatever stops the rebuild, the new file is removed unread; it is
+            // synced once, whole, before it replaces the old.
+            exec(rebuilt.get(), "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF");
+            exec(rebuilt.get(), "ATTACH " + quoteLiteral(out.path()) + " AS recovered");
+            mapWholeFile(rebuilt.get(), out.path(), "recovered");
+        }
         // The rows go back as they were; triggers ran when they were first written.
         check(sqlite3_db_config(rebuilt.get(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr),
               rebuilt.get(), "Cannot configure the connection");
         exec(rebuilt.get(), "BEGIN");
-        // With its schema unreadable, every row lands in lost-and-found and no
-        // other table is left. A catalogue's tables are then built anew from
-        // its known shape; a file that shows none is no repair of the old one.
-        bool schemaLost =
-            queryText(rebuilt.get(), "SELECT count(*) FROM sqlite_schema WHERE type='table' AND "
-                                     "name NOT LIKE 'lost\\_and\\_found%' ESCAPE '\\' AND name<>" +
-                                         quoteLiteral(laf)) == "0";
-        if (schemaLost && !rebuildCatalogue(rebuilt.get(), laf))
+        if (schemaLost && !rebuildCatalogue(rebuilt.get(), "recovered", laf))
             throw Error(err::RepairFailed, "The database '" + path +
                                                "' could not be repaired: none of its tables " +
                                                "could be read back. The file was left as it was.");
@@ -343,7 +371,10 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
             restoreOrphans(rebuilt.get(), damaged, laf);
         settleLostAndFound(rebuilt.get(), laf);
         exec(rebuilt.get(), "COMMIT");
-        DbHandle peer = openConnection(out.path(), SQLITE_OPEN_READONLY);
+        if (schemaLost)
+            exec(rebuilt.get(), "DETACH recovered");
+        const TempFile& result = fresh ? *fresh : out;
+        DbHandle peer = openConnection(result.path(), SQLITE_OPEN_READONLY);
         CheckReport report = checkDatabase(rebuilt.get(), peer.get());
         if (!report.sound())
             throw Error(err::RepairFailed,
@@ -351,14 +382,15 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
                             "fails the integrity check (" + report.problems.front() +
                             "). The file was left as it was.");
     }
-    syncFile(out.path());
+    TempFile& result = fresh ? *fresh : out;
+    syncFile(result.path());
     // A journal or log beside the old file belongs to it alone: left there,
     // SQLite would play it into the new file.
     for (const char* suffix : {"-journal", "-wal", "-shm"})
         removeIfPresent(path + suffix);
-    if (::rename(out.path().c_str(), path.c_str()) != 0)
+    if (::rename(result.path().c_str(), path.c_str()) != 0)
         raiseErrno(errno, "Cannot put the repaired file in place of '" + path + "'");
-    out.release();
+    result.release();
     syncFolder(folderOf(path));
 }
 

@@ -9,9 +9,10 @@
 #include "sqlite_handle.h"
 
 #include <algorithm>
+#include <future>
 #include <map>
-#include <optional>
 #include <set>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -69,12 +70,54 @@ constexpr double explainedAtLeast = 0.95;
 constexpr double matchAtLeast = 0.8;
 constexpr double leadAtLeast = 0.2;
 
-std::string int32(const std::string& c) {
-    return "(" + c + " IS NULL OR (typeof(" + c + ")='integer' AND " + c +
-           " BETWEEN -2147483648 AND 2147483647))";
+// Rows of lost-and-found below which a second connection costs more than it saves.
+constexpr long long splitAtLeast = 10000;
+
+// True when the column is NULL or an integer that fits 32 bits.
+bool int32(sqlite3_stmt* st, int col) {
+    int type = sqlite3_column_type(st, col);
+    if (type == SQLITE_NULL)
+        return true;
+    long long v = sqlite3_column_int64(st, col);
+    return type == SQLITE_INTEGER && v >= -2147483648LL && v <= 2147483647LL;
 }
 
-// One b-tree's rows in the lost-and-found table.
+// True when the text column names the product, as FILEINFO's first field does.
+bool isMarker(sqlite3_stmt* st, int col) {
+    const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
+    return t &&
+           std::string_view(t, static_cast<size_t>(sqlite3_column_bytes(st, col))).substr(0, 8) ==
+               "Mervane ";
+}
+
+std::vector<long long> sortedSet(std::vector<long long> v) {
+    std::sort(v.begin(), v.end());
+    v.erase(std::unique(v.begin(), v.end()), v.end());
+    return v;
+}
+
+// The count of values two sorted sets share.
+size_t shared(const std::vector<long long>& a, const std::vector<long long>& b) {
+    size_t n = 0;
+    for (auto i = a.begin(), j = b.begin(); i != a.end() && j != b.end();)
+        if (*i < *j)
+            ++i;
+        else if (*j < *i)
+            ++j;
+        else
+            ++n, ++i, ++j;
+    return n;
+}
+
+// A row without the shape: the values kept for it are of no more use.
+void drop(std::vector<long long>& values, bool& shape) {
+    shape = false;
+    std::vector<long long>().swap(values);
+}
+
+// One b-tree's rows in the lost-and-found table, and what one pass over them
+// saw: whether every row has the shape of an item, of a lookup entry or of an
+// index entry, and the values telling those apart.
 struct Group {
     long long root = 0;
     long long rows = 0;
@@ -85,68 +128,37 @@ struct Group {
     int least = 0, most = 0;  // the least and greatest field count
     long long withIds = 0;    // rows that have a rowid
     std::string where;        // the condition that picks its rows
+
+    bool item = true;                // c0 NULL (the item number is the rowid), references 32-bit
+    bool entry = true;               // a 32-bit integer code and a text or NULL name
+    bool entries = true;             // an integer last field (an index entry's rowid)
+    bool marker = false;             // the row of least rowid names the product
+    long long first = 0;             // that rowid
+    std::vector<long long> ids;      // the rowids, of rows that have one
+    std::vector<long long> codes;    // c0, while every row is a lookup entry
+    std::vector<long long> last;     // the last field, while every row lacks a rowid
+    std::vector<long long> named[3]; // per lookup, the codes the item fields name
 };
 
-class Rebuild {
-public:
-    Rebuild(sqlite3* db, const std::string& laf)
-        : db_(db), name_(laf), laf_(quoteIdent(laf)), scratch_(quoteIdent(laf + "_groups")) {}
+// Groups the rows of a lost-and-found table whose rowids lie in a range by
+// b-tree, noting for each b-tree what its rows look like.
+struct Scan {
+    int columns = 0; // c0 ... c(columns - 1)
 
-    bool run() {
-        if (one("SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
-                quoteLiteral(name_)) == "0")
-            return false;
-        readGroups();
-        std::optional<Group> items = unique([&](const Group& g) {
-            return g.fields == 10 &&
-                   all(g, "c0 IS NULL AND " + int32("c3") + " AND " + int32("c4") + " AND " +
-                              int32("c5") + " AND " + int32("c6"));
-        });
-        std::optional<Group> info = unique([&](const Group& g) {
-            return g.fields == 3 && one("SELECT c0 GLOB 'Mervane *' AND typeof(c0)='text' FROM " +
-                                        laf_ + " WHERE " + g.where + " ORDER BY id LIMIT 1") == "1";
-        });
-        if (!items || !info) {
-            if (indexed_)
-                exec(db_, "DROP INDEX " + scratch_);
-            return false;
-        }
-        std::map<const Lookup*, Group> homes = matchLookups(*items);
-        std::vector<Group> indexes = indexTrees();
-
-        for (const char* sql : catalogueTables)
-            exec(db_, sql);
-        move(*items, "MERVANE RECORDS",
-             "INSERT OR IGNORE INTO main.[MERVANE RECORDS] ([Item Number], [Title], [Author], "
-             "[Subject 1], [Subject 2], [Publisher], [Item Type], [Year], [ISBN], [Notes]) "
-             "SELECT id, c1, c2, c3, c4, c5, c6, c7, c8, c9");
-        move(*info, "FILEINFO",
-             "INSERT INTO main.[FILEINFO] (rowid, [Product Name], [Catalogue Name], [Created]) "
-             "SELECT id, c0, c1, c2");
-        for (const auto& [lookup, group] : homes)
-            move(group, lookup->table, std::string(lookup->insert) + "SELECT id, c0, c1");
-        keepTheRest(indexes);
-        for (const char* sql : catalogueIndexes)
-            exec(db_, sql);
-        return true;
-    }
-
-private:
-    std::string one(const std::string& sql) { return queryText(db_, sql); }
-
-    // True when every row of g meets cond.
-    bool all(const Group& g, const std::string& cond) {
-        return one("SELECT NOT EXISTS (SELECT 1 FROM " + laf_ + " WHERE " + g.where + " AND NOT (" +
-                   cond + "))") == "1";
-    }
-
-    // One pass over the lost-and-found table. The recovery writes each
-    // b-tree's rows one after the other, so a b-tree's rows are mostly a
-    // range of rowids; where they are not, an index finds them.
-    void readGroups() {
-        std::map<long long, Group> byRoot;
+    void run(sqlite3* db, const std::string& table, long long from, long long to,
+             std::map<long long, Group>& byRoot) const {
+        auto c = [&](int i) { return i < columns ? "c" + std::to_string(i) : std::string("NULL"); };
+        std::string last = "CASE nfield";
+        for (int i = 0; i < columns; ++i)
+            last += " WHEN " + std::to_string(i + 1) + " THEN c" + std::to_string(i);
+        last += " END";
+        Stmt st(db, "SELECT rootpgno, rowid, nfield, id, " + c(0) + ", " + c(1) + ", " + c(3) +
+                        ", " + c(4) + ", " + c(5) + ", " + c(6) + ", " + last + " FROM " + table +
+                        " WHERE rowid BETWEEN ?1 AND ?2");
+        st.bind(1, from);
+        st.bind(2, to);
+        sqlite3_stmt* s = st.get();
         Group* g = nullptr;
-        Stmt st(db_, "SELECT rootpgno, rowid, nfield, id IS NOT NULL FROM " + laf_);
         while (st.step()) {
             long long root = st.integer(0), at = st.integer(1);
             int n = static_cast<int>(st.integer(2));
@@ -163,76 +175,203 @@ private:
             g->hi = std::max(g->hi, at);
             g->least = std::min(g->least, n);
             g->most = std::max(g->most, n);
-            g->withIds += st.integer(3);
+            // Types first: reading a value as text may convert it.
+            const int type0 = sqlite3_column_type(s, 4), type1 = sqlite3_column_type(s, 5);
+            if (sqlite3_column_type(s, 3) != SQLITE_NULL) {
+                long long id = st.integer(3);
+                if (g->withIds++ == 0 || id < g->first) {
+                    g->first = id;
+                    g->marker = type0 == SQLITE_TEXT && isMarker(s, 4);
+                }
+                g->ids.push_back(id);
+                drop(g->last, g->entries);
+            } else if (g->entries) {
+                if (sqlite3_column_type(s, 10) == SQLITE_INTEGER)
+                    g->last.push_back(st.integer(10));
+                else
+                    drop(g->last, g->entries);
+            }
+            if (g->entry) {
+                if (n == 2 && type0 == SQLITE_INTEGER && int32(s, 4) &&
+                    (type1 == SQLITE_TEXT || type1 == SQLITE_NULL))
+                    g->codes.push_back(st.integer(4));
+                else
+                    drop(g->codes, g->entry);
+            }
+            if (g->item) {
+                if (n == 10 && type0 == SQLITE_NULL && int32(s, 6) && int32(s, 7) && int32(s, 8) &&
+                    int32(s, 9)) {
+                    for (int col = 6; col <= 9; ++col) {
+                        if (sqlite3_column_type(s, col) == SQLITE_NULL)
+                            continue;
+                        long long v = st.integer(col);
+                        if (v != -1)
+                            g->named[col < 8 ? 0 : col - 7].push_back(v);
+                    }
+                } else {
+                    g->item = false;
+                    for (auto& v : g->named)
+                        std::vector<long long>().swap(v);
+                }
+            }
+        }
+    }
+};
+
+// Adds to whole what a scan of another range saw of the same b-tree.
+void merge(Group& whole, Group&& part) {
+    if (whole.rows == 0) {
+        whole = std::move(part);
+        return;
+    }
+    if (part.withIds > 0 && (whole.withIds == 0 || part.first < whole.first)) {
+        whole.first = part.first;
+        whole.marker = part.marker;
+    }
+    whole.rows += part.rows;
+    whole.withIds += part.withIds;
+    whole.lo = std::min(whole.lo, part.lo);
+    whole.hi = std::max(whole.hi, part.hi);
+    whole.least = std::min(whole.least, part.least);
+    whole.most = std::max(whole.most, part.most);
+    auto join = [](std::vector<long long>& to, std::vector<long long>& from, bool keep) {
+        if (keep)
+            to.insert(to.end(), from.begin(), from.end());
+        else
+            std::vector<long long>().swap(to);
+    };
+    whole.item = whole.item && part.item;
+    whole.entry = whole.entry && part.entry;
+    whole.entries = whole.entries && part.entries;
+    join(whole.ids, part.ids, true);
+    join(whole.codes, part.codes, whole.entry);
+    join(whole.last, part.last, whole.entries);
+    for (int i = 0; i < 3; ++i)
+        join(whole.named[i], part.named[i], whole.item);
+}
+
+class Rebuild {
+public:
+    Rebuild(sqlite3* db, const std::string& schema, const std::string& laf)
+        : db_(db), schemaName_(schema), schema_(quoteIdent(schema)), name_(laf),
+          laf_(schema_ + "." + quoteIdent(laf)) {}
+
+    bool run() {
+        if (one("SELECT count(*) FROM " + schema_ +
+                ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_)) == "0")
+            return false;
+        readGroups();
+        const Group* items = unique([](const Group& g) { return g.fields == 10 && g.item; });
+        const Group* info = unique([](const Group& g) { return g.fields == 3 && g.marker; });
+        if (!items || !info)
+            return false;
+        std::map<const Lookup*, const Group*> homes = matchLookups(*items);
+        markIndexTrees();
+
+        for (const char* sql : catalogueTables)
+            exec(db_, sql);
+        move(*items, "MERVANE RECORDS",
+             "INSERT OR IGNORE INTO main.[MERVANE RECORDS] ([Item Number], [Title], [Author], "
+             "[Subject 1], [Subject 2], [Publisher], [Item Type], [Year], [ISBN], [Notes]) "
+             "SELECT id, c1, c2, c3, c4, c5, c6, c7, c8, c9");
+        move(*info, "FILEINFO",
+             "INSERT INTO main.[FILEINFO] (rowid, [Product Name], [Catalogue Name], [Created]) "
+             "SELECT id, c0, c1, c2");
+        for (const auto& [lookup, group] : homes)
+            move(*group, lookup->table, std::string(lookup->insert) + "SELECT id, c0, c1");
+        keepTheRest();
+        for (const char* sql : catalogueIndexes)
+            exec(db_, sql);
+        return true;
+    }
+
+private:
+    std::string one(const std::string& sql) { return queryText(db_, sql); }
+
+    // One pass over the lost-and-found table, its two halves side by side on
+    // two connections. The recovery writes each b-tree's rows one after the
+    // other, so a b-tree's rows are mostly a range of rowids; where they are
+    // not, an index finds them.
+    void readGroups() {
+        Scan scan;
+        scan.columns = std::stoi(one("SELECT count(*) - 4 FROM pragma_table_info(" +
+                                     quoteLiteral(name_) + ", " + quoteLiteral(schemaName_) + ")"));
+        Stmt range(db_, "SELECT min(rowid), max(rowid) FROM " + laf_);
+        range.step();
+        const long long lo = range.integer(0), hi = range.integer(1);
+        range.finalize();
+        const char* file = sqlite3_db_filename(db_, schemaName_.c_str());
+        if (hi - lo < splitAtLeast || !file || !*file) {
+            scan.run(db_, laf_, lo, hi, byRoot_);
+        } else {
+            const long long mid = lo + (hi - lo) / 2;
+            std::map<long long, Group> upper;
+            auto other = std::async(std::launch::async, [&] {
+                DbHandle peer = openConnection(file, SQLITE_OPEN_READONLY);
+                exec(peer.get(), "PRAGMA mmap_size=" + std::to_string(1LL << 40));
+                scan.run(peer.get(), "main." + quoteIdent(name_), mid + 1, hi, upper);
+            });
+            // The other half is waited for however this one ends.
+            try {
+                scan.run(db_, laf_, lo, mid, byRoot_);
+            } catch (...) {
+                other.wait();
+                throw;
+            }
+            other.get();
+            for (auto& [root, part] : upper)
+                merge(byRoot_[root], std::move(part));
         }
         bool ranges = true;
-        for (auto& [root, group] : byRoot) {
+        for (auto& [root, group] : byRoot_) {
             if (group.least == group.most)
                 group.fields = group.least;
             group.keyed = group.withIds == group.rows;
             group.withRowid = group.withIds > 0;
             ranges = ranges && group.hi - group.lo + 1 == group.rows;
-            groups_.push_back(group);
         }
-        if (!ranges) {
-            exec(db_, "CREATE INDEX " + scratch_ + " ON " + laf_ + " (rootpgno, id)");
-            indexed_ = true;
-        }
-        for (auto& group : groups_)
+        if (!ranges)
+            exec(db_, "CREATE INDEX " + schema_ + "." + quoteIdent(name_ + "_groups") + " ON " +
+                          quoteIdent(name_) + " (rootpgno, id)");
+        for (auto& [root, group] : byRoot_)
             group.where = ranges ? "rowid BETWEEN " + std::to_string(group.lo) + " AND " +
                                        std::to_string(group.hi)
                                  : "rootpgno=" + std::to_string(group.root);
     }
 
     // The one table b-tree that fits; none when none or several do.
-    template <class Fits> std::optional<Group> unique(Fits fits) {
-        std::optional<Group> found;
-        for (const auto& g : groups_) {
+    template <class Fits> const Group* unique(Fits fits) const {
+        const Group* found = nullptr;
+        for (const auto& [root, g] : byRoot_) {
             if (!g.keyed || !fits(g))
                 continue;
             if (found)
-                return std::nullopt;
-            found = g;
+                return nullptr;
+            found = &g;
         }
         return found;
-    }
-
-    std::set<long long> values(const std::string& sql) {
-        std::set<long long> out;
-        Stmt st(db_, sql);
-        while (st.step())
-            out.insert(st.integer(0));
-        return out;
     }
 
     // Each lookup table's b-tree, for those whose codes match what one item
     // field refers to, clearly better than any other b-tree does and no other
     // field's best match.
-    std::map<const Lookup*, Group> matchLookups(const Group& items) {
-        std::map<long long, std::set<long long>> codes;
-        for (const auto& g : groups_)
-            if (g.keyed && g.fields == 2 &&
-                all(g, "typeof(c0)='integer' AND c0 BETWEEN -2147483648 AND 2147483647 AND "
-                       "typeof(c1) IN ('text','null')"))
-                if (auto c = values("SELECT c0 FROM " + laf_ + " WHERE " + g.where);
+    std::map<const Lookup*, const Group*> matchLookups(const Group& items) {
+        std::map<const Group*, std::vector<long long>> codes;
+        for (auto& [root, g] : byRoot_)
+            if (g.keyed && g.fields == 2 && g.entry)
+                if (auto c = sortedSet(std::move(g.codes));
                     static_cast<long long>(c.size()) == g.rows)
-                    codes[g.root] = std::move(c);
-        std::map<const Lookup*, long long> chosen;
-        std::map<long long, int> takers;
-        for (const Lookup& l : lookups) {
-            std::set<long long> named;
-            for (const char* column : l.references)
-                named.merge(values("SELECT DISTINCT " + std::string(column) + " FROM " + laf_ +
-                                   " WHERE " + items.where + " AND " + column +
-                                   " IS NOT NULL AND " + column + " <> -1"));
+                    codes[&g] = std::move(c);
+        std::map<const Lookup*, const Group*> chosen;
+        std::map<const Group*, int> takers;
+        for (size_t i = 0; i < std::size(lookups); ++i) {
+            const std::vector<long long> named = sortedSet(items.named[i]);
             if (named.empty())
                 continue;
             double best = 0, second = 0;
-            long long bestRoot = 0;
-            for (const auto& [root, c] : codes) {
-                size_t both = 0;
-                for (long long v : named)
-                    both += c.count(v);
+            const Group* bestGroup = nullptr;
+            for (const auto& [group, c] : codes) {
+                size_t both = shared(named, c);
                 double explained = double(both) / double(named.size());
                 double match = double(both) / double(named.size() + c.size() - both);
                 if (explained < explainedAtLeast)
@@ -240,62 +379,45 @@ private:
                 if (match > best) {
                     second = best;
                     best = match;
-                    bestRoot = root;
+                    bestGroup = group;
                 } else if (match > second) {
                     second = match;
                 }
             }
             if (best >= matchAtLeast && best - second >= leadAtLeast) {
-                chosen[&l] = bestRoot;
-                ++takers[bestRoot];
+                chosen[&lookups[i]] = bestGroup;
+                ++takers[bestGroup];
             }
         }
-        std::map<const Lookup*, Group> homes;
-        for (const auto& [lookup, root] : chosen)
-            if (takers[root] == 1)
-                for (const auto& g : groups_)
-                    if (g.root == root)
-                        homes[lookup] = g;
+        std::map<const Lookup*, const Group*> homes;
+        for (const auto& [lookup, group] : chosen)
+            if (takers[group] == 1)
+                homes[lookup] = group;
         return homes;
     }
 
     // The index b-trees: no rowids, one entry per row of a table b-tree,
     // each ending in a distinct rowid of that table.
-    std::vector<Group> indexTrees() {
-        std::vector<Group> out;
-        std::map<long long, std::vector<long long>> rowids; // of table b-trees, read once
-        for (const auto& g : groups_) {
-            if (g.withRowid || g.fields < 2)
+    void markIndexTrees() {
+        std::set<Group*> sorted; // table b-trees whose rowids are sorted
+        for (auto& [root, g] : byRoot_) {
+            if (g.withRowid || g.fields < 2 || !g.entries)
                 continue;
-            std::vector<long long> last;
-            Stmt st(db_, "SELECT c" + std::to_string(g.fields - 1) + " FROM " + laf_ + " WHERE " +
-                             g.where);
-            bool integers = true;
-            while (integers && st.step()) {
-                integers = sqlite3_column_type(st.get(), 0) == SQLITE_INTEGER;
-                last.push_back(st.integer(0));
-            }
-            if (!integers)
-                continue;
-            std::sort(last.begin(), last.end());
-            for (const auto& t : groups_) {
+            std::sort(g.last.begin(), g.last.end());
+            for (auto& [troot, t] : byRoot_) {
                 if (!t.keyed || t.rows != g.rows)
                     continue;
-                auto [at, added] = rowids.try_emplace(t.root);
-                if (added) {
-                    Stmt ids(db_, "SELECT id FROM " + laf_ + " WHERE " + t.where + " ORDER BY id");
-                    while (ids.step())
-                        at->second.push_back(ids.integer(0));
-                }
+                if (sorted.insert(&t).second)
+                    std::sort(t.ids.begin(), t.ids.end());
                 // Both sorted, the table's rowids distinct: equal lists mean
                 // one entry for each row.
-                if (last == at->second) {
-                    out.push_back(g);
+                if (g.last == t.ids &&
+                    std::adjacent_find(t.ids.begin(), t.ids.end()) == t.ids.end()) {
+                    dropped_.insert(&g);
                     break;
                 }
             }
         }
-        return out;
     }
 
     // Moves g's rows into table with insert (completed by the FROM clause);
@@ -303,40 +425,40 @@ private:
     void move(const Group& g, const std::string& table, const std::string& insert) {
         exec(db_, insert + " FROM " + laf_ + " WHERE " + g.where);
         if (sqlite3_changes64(db_) == g.rows)
-            moved_ += " AND NOT (" + g.where + ")";
+            dropped_.insert(&g);
         else
-            moved_ += " AND NOT (" + g.where + " AND id IN (SELECT rowid FROM main." +
-                      quoteIdent(table) + "))";
+            partly_[&g] = table;
     }
 
-    // Leaves in the lost-and-found table only the rows that were not moved,
-    // nor of the dropped index b-trees: most rows go, so the few that stay
-    // are copied to a new table rather than the others deleted one by one.
-    void keepTheRest(const std::vector<Group>& indexes) {
-        std::string keep = "1" + moved_;
-        for (const auto& g : indexes)
-            keep += " AND NOT (" + g.where + ")";
-        const std::string rest = quoteIdent(name_ + "_rest");
+    // Copies into the new file's own lost-and-found table the rows that were
+    // neither moved nor of a dropped index b-tree, a b-tree at a time.
+    void keepTheRest() {
         const std::string sql =
-            one("SELECT sql FROM sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
-        exec(db_, "CREATE TABLE " + rest + sql.substr(sql.find('(')));
-        exec(db_, "INSERT INTO " + rest + " SELECT * FROM " + laf_ + " WHERE " + keep);
-        exec(db_, "DROP TABLE " + laf_);
-        exec(db_, "ALTER TABLE " + rest + " RENAME TO " + laf_);
+            one("SELECT sql FROM " + schema_ +
+                ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
+        exec(db_, "CREATE TABLE main." + quoteIdent(name_) + sql.substr(sql.find('(')));
+        for (const auto& [root, g] : byRoot_) {
+            if (dropped_.count(&g))
+                continue;
+            std::string where = g.where;
+            if (auto p = partly_.find(&g); p != partly_.end())
+                where += " AND id NOT IN (SELECT rowid FROM main." + quoteIdent(p->second) + ")";
+            exec(db_, "INSERT INTO main." + quoteIdent(name_) + " SELECT * FROM " + laf_ +
+                          " WHERE " + where);
+        }
     }
 
     sqlite3* db_;
-    std::string name_, laf_;
-    std::string scratch_; // an index on the b-tree and rowid of each row, dropped again
-    std::string moved_;   // conditions that leave out the rows moved so far
-    bool indexed_ = false;
-    std::vector<Group> groups_;
+    std::string schemaName_, schema_, name_, laf_;
+    std::map<long long, Group> byRoot_;
+    std::set<const Group*> dropped_;             // moved whole, or index b-trees
+    std::map<const Group*, std::string> partly_; // moved but for rows the table refused
 };
 
 } // namespace
 
-bool rebuildCatalogue(sqlite3* db, const std::string& laf) {
-    return Rebuild(db, laf).run();
+bool rebuildCatalogue(sqlite3* db, const std::string& schema, const std::string& laf) {
+    return Rebuild(db, schema, laf).run();
 }
 
 } // namespace engine
