@@ -4,6 +4,8 @@
 // a seed writes the same file on every machine and library version.
 #include "samplegen.h"
 
+#include "catalogue_schema.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -780,46 +782,14 @@ void insertItems(engine::Database& db, std::size_t count, const std::vector<Entr
 
 // ---- Schema ---------------------------------------------------------------
 
-std::string codeCheck(const std::string& column) {
-    return "CHECK ([" + column + "] BETWEEN -2147483648 AND 2147483647)";
-}
-
 void createTables(engine::Database& db) {
-    db.Execute("CREATE TABLE [FILEINFO] ([Product Name] TEXT, [Catalogue Name] TEXT, "
-               "[Created] TEXT)");
-    for (const char* w : {"Subject", "Publisher", "Type"}) {
-        std::string word = w;
-        db.Execute("CREATE TABLE [" + word + "s] ([" + word + " Code] INTEGER NOT NULL " +
-                   codeCheck(word + " Code") + ", [" + word + " Name] TEXT)");
-    }
-    db.Execute("CREATE TABLE [MERVANE RECORDS] ([Item Number] INTEGER PRIMARY KEY, "
-               "[Title] TEXT, [Author] TEXT, "
-               "[Subject 1] INTEGER " +
-               codeCheck("Subject 1") +
-               ", "
-               "[Subject 2] INTEGER " +
-               codeCheck("Subject 2") +
-               ", "
-               "[Publisher] INTEGER " +
-               codeCheck("Publisher") +
-               ", "
-               "[Item Type] INTEGER " +
-               codeCheck("Item Type") +
-               ", "
-               "[Year] INTEGER, [ISBN] TEXT, [Notes] TEXT)");
+    for (const char* sql : engine::catalogueTables())
+        db.Execute(sql);
 }
 
 void createIndexes(engine::Database& db) {
-    for (const char* w : {"Subject", "Publisher", "Type"}) {
-        std::string word = w;
-        db.Execute("CREATE UNIQUE INDEX [" + word + " Code Index] ON [" + word + "s] ([" + word +
-                   " Code])");
-        db.Execute("CREATE INDEX [" + word + " Name Index] ON [" + word + "s] ([" + word +
-                   " Name] COLLATE NOCASE)");
-    }
-    for (const char* column : {"Subject 1", "Subject 2", "Publisher", "Item Type"})
-        db.Execute("CREATE INDEX [" + std::string(column) + " Index] ON [MERVANE RECORDS] ([" +
-                   column + "])");
+    for (const char* sql : engine::catalogueIndexes())
+        db.Execute(sql);
 }
 
 void writeFileInfo(engine::Database& db, const Name& productName, const std::string& catalogueName,
