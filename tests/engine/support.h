@@ -1,6 +1,10 @@
 // What the engine tests share: temporary folders and whole-file reads and writes.
 #pragma once
 
+#include "engine.h"
+
+#include <gtest/gtest.h>
+
 #include <stdlib.h>
 
 #include <filesystem>
@@ -49,6 +53,18 @@ inline std::string readFile(const std::string& path) {
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The number of the engine::Error that f raises, whose text must not be empty;
+// 0 when it raises none.
+template <class F> long errorOf(F f) {
+    try {
+        f();
+    } catch (const engine::Error& e) {
+        EXPECT_FALSE(e.Text().empty()) << e.Number();
+        return e.Number();
+    }
+    return 0;
 }
 
 } // namespace testsupport

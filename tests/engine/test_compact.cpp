@@ -9,34 +9,25 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <set>
 
 namespace fs = std::filesystem;
 using engine::DatabaseEngine;
-using engine::GeneralLocale;
 using testsupport::readFile;
 using testsupport::TempDir;
-using testsupport::writeFile;
 namespace err = engine::err;
 
 namespace {
 
 // Compacts from into to; returns the engine's error number, 0 for none.
 long compact(const std::string& from, const std::string& to, long options = 68,
-             const std::string& locale = GeneralLocale) {
-    try {
-        DatabaseEngine().CompactDatabase(from, to, locale, options);
-    } catch (const engine::Error& e) {
-        return e.Number();
-    }
-    return 0;
+             const std::string& locale = engine::GeneralLocale) {
+    return testsupport::errorOf(
+        [&] { DatabaseEngine().CompactDatabase(from, to, locale, options); });
 }
 
 // A catalogue with 0 and 1 among its values (written in format 4 without a
@@ -45,10 +36,7 @@ const std::string& source() {
     static TempDir dir;
     static const std::string path = [] {
         std::string p = dir / "source.M17";
-        samplegen::Options o;
-        o.items = 2000;
-        o.seed = 3;
-        samplegen::WriteSampleCatalogue(p, o);
+        samplegen::WriteSampleCatalogue(p, {.items = 2000, .seed = 3, .truthPath = ""});
         auto db = DatabaseEngine().OpenDatabase(p);
         db->Execute("UPDATE [MERVANE RECORDS] SET [Year]=0 WHERE [Item Number] % 7 = 0");
         db->Execute("UPDATE [MERVANE RECORDS] SET [Item Type]=1 WHERE [Item Number] % 5 = 0");
@@ -60,50 +48,37 @@ const std::string& source() {
     return path;
 }
 
-// Everything a database holds, row by row, exact to type: its schema and each table's rows.
-std::multiset<std::string> contentOf(const std::string& path) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    std::multiset<std::string> out;
-    auto each = [&](const std::string& sql, const std::function<void(sqlite3_stmt*)>& f) {
-        sqlite3_stmt* st = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
-        while (st && sqlite3_step(st) == SQLITE_ROW)
-            f(st);
-        sqlite3_finalize(st);
-    };
-    std::vector<std::string> tables;
-    each("SELECT type || ' ' || name || ' ' || sql, type, name FROM sqlite_schema",
-         [&](sqlite3_stmt* st) {
-             out.insert(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-             if (std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))) == "table")
-                 tables.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 2)));
-         });
-    for (const auto& t : tables)
-        each("SELECT * FROM \"" + t + "\"", [&](sqlite3_stmt* st) {
-            std::string row = t;
-            for (int i = 0; i < sqlite3_column_count(st); ++i) {
-                const unsigned char* v = sqlite3_column_text(st, i);
-                row += "|" + std::to_string(sqlite3_column_type(st, i)) + ":" +
-                       (v ? reinterpret_cast<const char*>(v) : "");
-            }
-            out.insert(row);
-        });
-    sqlite3_close(db);
-    return out;
-}
-
-std::string integrity(const std::string& path) {
+// The rows sql yields on the file at path, opened read only by SQLite itself:
+// each field as "type:text", joined by '|'.
+std::vector<std::string> rowsOf(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr);
-    std::string verdict = st && sqlite3_step(st) == SQLITE_ROW
-                              ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                              : sqlite3_errmsg(db);
+    EXPECT_EQ(sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr), SQLITE_OK)
+        << sql << ": " << sqlite3_errmsg(db);
+    std::vector<std::string> rows;
+    while (st && sqlite3_step(st) == SQLITE_ROW) {
+        std::string row;
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            int type = sqlite3_column_type(st, i); // before the text conversion below
+            auto text = reinterpret_cast<const char*>(sqlite3_column_text(st, i));
+            row += (i ? "|" : "") + std::to_string(type) + ":" + (text ? text : "");
+        }
+        rows.push_back(row);
+    }
     sqlite3_finalize(st);
     sqlite3_close(db);
-    return verdict;
+    return rows;
+}
+
+// Everything a database holds, exact to type: its schema and each table's rows.
+std::multiset<std::string> contentOf(const std::string& path) {
+    auto schema = rowsOf(path, "SELECT type, name, sql FROM sqlite_schema");
+    std::multiset<std::string> out(schema.begin(), schema.end());
+    for (const auto& table : rowsOf(path, "SELECT name FROM sqlite_schema WHERE type = 'table'"))
+        for (const auto& row : rowsOf(path, "SELECT * FROM \"" + table.substr(2) + "\""))
+            out.insert(table + "|" + row);
+    return out;
 }
 
 unsigned be(const std::string& b, size_t at, int n) {
@@ -113,23 +88,15 @@ unsigned be(const std::string& b, size_t at, int n) {
     return v;
 }
 
-// The schema format number: the 4-byte integer at byte 44 of the header.
-unsigned schemaFormat(const std::string& path) {
-    return be(readFile(path), 44, 4);
-}
-
 size_t varint(const std::string& b, size_t at, std::uint64_t& v) {
     v = 0;
-    for (size_t i = 0; i < 9; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         auto c = static_cast<unsigned char>(b[at + i]);
-        if (i == 8) {
-            v = (v << 8) | c;
-            return at + 9;
-        }
         v = (v << 7) | (c & 0x7f);
         if (c < 0x80)
             return at + i + 1;
     }
+    v = (v << 8) | static_cast<unsigned char>(b[at + 8]);
     return at + 9;
 }
 
@@ -162,48 +129,54 @@ int payloadlessIntegers(const std::string& path) {
     return found;
 }
 
+struct FormatCase {
+    long options;
+    unsigned format;
+    bool fromFormatOne; // compact a format-1 copy of the source instead
+};
+
 } // namespace
 
-class CompactFormat : public ::testing::TestWithParam<std::pair<long, unsigned>> {};
+class CompactFormat : public ::testing::TestWithParam<FormatCase> {};
 
-// The copy is in the format asked for, holds what the source holds, passes
-// SQLite's own check, and the source is not touched.
+// The copy is in the format asked for (its records too), holds what the source
+// holds, passes SQLite's own check, and its source is not touched. A format-1
+// file compacts back to format 4, as the repair program's second run does.
 TEST_P(CompactFormat, WritesTheFormatAskedForWithEverything) {
-    const auto [options, format] = GetParam();
+    const auto [options, format, fromFormatOne] = GetParam();
     TempDir dir;
-    std::string before = readFile(source());
     ASSERT_GT(payloadlessIntegers(source()), 0) << "the source must hold format-4 records";
+    ASSERT_EQ(compact(source(), dir / "old.M17", 20), 0); // the source in format 1
+    std::string from = fromFormatOne ? dir / "old.M17" : source(), before = readFile(from);
 
-    DatabaseEngine().CompactDatabase(source(), dir / "copy.M17", GeneralLocale, options);
+    ASSERT_EQ(compact(from, dir / "copy.M17", options), 0);
 
-    EXPECT_EQ(schemaFormat(dir / "copy.M17"), format);
-    EXPECT_EQ(integrity(dir / "copy.M17"), "ok");
+    EXPECT_EQ(be(readFile(dir / "copy.M17"), 44, 4), format); // the schema format number
+    EXPECT_EQ(rowsOf(dir / "copy.M17", "PRAGMA integrity_check"), std::vector<std::string>{"3:ok"});
     EXPECT_EQ(contentOf(dir / "copy.M17"), contentOf(source()));
-    EXPECT_EQ(readFile(source()), before);
-    EXPECT_EQ(dir.names(), std::set<std::string>{"copy.M17"});
-    if (format == 1) {
-        EXPECT_EQ(payloadlessIntegers(dir / "copy.M17"), 0);
-    }
+    EXPECT_EQ(readFile(from), before);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"copy.M17", "old.M17"}));
+    EXPECT_EQ(payloadlessIntegers(dir / "copy.M17") > 0, format == 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CompactFormat,
-                         ::testing::Values(std::pair{68L, 4u}, std::pair{64L, 4u},
-                                           std::pair{20L, 1u}, std::pair{16L, 1u},
-                                           std::pair{4L, 4u}));
+                         ::testing::Values(FormatCase{68, 4, false}, FormatCase{64, 4, false},
+                                           FormatCase{20, 1, false}, FormatCase{16, 1, false},
+                                           FormatCase{4, 4, false}, FormatCase{68, 4, true}),
+                         [](const auto& p) {
+                             return "Options" + std::to_string(p.param.options) +
+                                    (p.param.fromFormatOne ? "FromFormatOne" : "");
+                         });
 
-// The repair program's second run compacts a format-1 file back to format 4.
-TEST(Compact, FormatOneBackToFormatFour) {
+// Bad options and locales, a missing or held source and an existing
+// destination (even a symbolic link to nothing) are refused before anything
+// is written or replaced.
+TEST(Compact, RefusalsWriteNothing) {
     TempDir dir;
-    DatabaseEngine().CompactDatabase(source(), dir / "old.M17", GeneralLocale, 20);
-    DatabaseEngine().CompactDatabase(dir / "old.M17", dir / "new.M17", GeneralLocale, 68);
-    EXPECT_EQ(schemaFormat(dir / "new.M17"), 4u);
-    EXPECT_EQ(integrity(dir / "new.M17"), "ok");
-    EXPECT_EQ(contentOf(dir / "new.M17"), contentOf(source()));
-}
-
-// Bad options and locales are refused before anything is written.
-TEST(Compact, BadArgumentsWriteNothing) {
-    TempDir dir;
+    testsupport::writeFile(dir / "taken.M17", "mine");
+    fs::create_symlink(dir / "nowhere", dir / "link.M17");
+    fs::copy_file(source(), dir / "held.M17");
+    auto other = DatabaseEngine().LockDatabase(dir / "held.M17"); // as another process's
     for (long options : {80L, 84L, 128L, 1L, 2L, 8L, -1L})
         EXPECT_EQ(compact(source(), dir / "c.M17", options), err::InvalidOperation) << options;
     for (const char* locale :
@@ -211,19 +184,12 @@ TEST(Compact, BadArgumentsWriteNothing) {
           ";LANGID=0x0407;CP=1252;COUNTRY=0"})
         EXPECT_EQ(compact(source(), dir / "c.M17", 68, locale), err::BadLocale) << locale;
     EXPECT_EQ(compact(dir / "none.M17", dir / "c.M17"), err::CannotFindFile);
-    EXPECT_TRUE(dir.names().empty());
-}
-
-// An existing destination, even a symbolic link to nothing, is never replaced.
-TEST(Compact, ExistingDestinationIsKept) {
-    TempDir dir;
-    std::ofstream(dir / "taken.M17") << "mine";
-    fs::create_symlink(dir / "nowhere", dir / "link.M17");
+    EXPECT_EQ(compact(dir / "held.M17", dir / "c.M17"), err::FileInUse);
     EXPECT_EQ(compact(source(), dir / "taken.M17"), err::DatabaseExists);
     EXPECT_EQ(compact(source(), dir / "link.M17", 20), err::DatabaseExists);
     EXPECT_EQ(readFile(dir / "taken.M17"), "mine");
-    EXPECT_FALSE(fs::exists(dir / "nowhere"));
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"taken.M17", "link.M17"}));
+    EXPECT_EQ(readFile(dir / "held.M17"), readFile(source()));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"taken.M17", "link.M17", "held.M17"}));
 }
 
 // A folder the caller may not write to gets nothing, not even a temporary file.
@@ -232,21 +198,17 @@ TEST(Compact, ExistingDestinationIsKept) {
 TEST(Compact, UnwritableFolderGetsNothing) {
     TempDir dir;
     fs::permissions(dir.path(), fs::perms::all); // the ordinary user must reach the files
-    fs::create_directory(dir / "in");
+    fs::copy_file(source(), dir / "source.M17");
+    fs::permissions(dir / "source.M17", fs::perms::all);
     fs::create_directory(dir / "out");
-    fs::copy_file(source(), dir / "in/source.M17");
-    fs::permissions(dir / "in/source.M17", fs::perms::all);
-    fs::permissions(dir / "in", fs::perms::all);
-    fs::permissions(dir / "out",
-                    fs::perms::all & ~(fs::perms::owner_write | fs::perms::group_write |
-                                       fs::perms::others_write));
+    fs::permissions(dir / "out", fs::perms(0555));
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     pid_t pid = ::fork();
     if (pid == 0) {
         long number = -1;
         if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0))
-            number = compact(dir / "in/source.M17", dir / "out/copy.M17");
+            number = compact(dir / "source.M17", dir / "out/copy.M17");
         [[maybe_unused]] ssize_t w = ::write(pipeFds[1], &number, sizeof number);
         ::_exit(0);
     }
@@ -258,13 +220,4 @@ TEST(Compact, UnwritableFolderGetsNothing) {
     EXPECT_EQ(number, err::ReadOnlyFile);
     EXPECT_TRUE(fs::is_empty(dir / "out"));
     fs::permissions(dir / "out", fs::perms::owner_all, fs::perm_options::add);
-}
-
-// A source that another holder keeps (a lock like another process's) is refused.
-TEST(Compact, SourceHeldElsewhereIsRefused) {
-    TempDir dir;
-    fs::copy_file(source(), dir / "held.M17");
-    auto other = DatabaseEngine().LockDatabase(dir / "held.M17");
-    EXPECT_EQ(compact(dir / "held.M17", dir / "copy.M17"), err::FileInUse);
-    EXPECT_EQ(dir.names(), std::set<std::string>{"held.M17"});
 }

@@ -6,22 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <thread>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using engine::DatabaseEngine;
-using engine::Error;
 using engine::Variant;
+using testsupport::errorOf;
 using testsupport::readFile;
 using testsupport::TempDir;
 using testsupport::writeFile;
@@ -29,160 +25,119 @@ namespace err = engine::err;
 
 namespace {
 
+using Names = std::vector<std::pair<int, std::optional<std::string>>>;
+
 // A lookup table with the given field order and rows (Null names as nullopt).
-void makeLookup(const std::string& path, bool codeFirst,
-                const std::vector<std::pair<int, std::optional<std::string>>>& rows) {
+void makeLookup(const std::string& path, const Names& rows, bool codeFirst = true) {
     auto db = DatabaseEngine().CreateDatabase(path);
     db->Execute(codeFirst ? "CREATE TABLE Subjects ([Subject Code] INTEGER, [Subject Name] TEXT)"
                           : "CREATE TABLE Subjects ([Note] TEXT, [Subject Name] TEXT, [Subject "
                             "Code] INTEGER)");
     db->Execute("CREATE INDEX [Subject Name Index] ON Subjects ([Subject Name] COLLATE NOCASE)");
     db->Execute("CREATE UNIQUE INDEX [Subject Code Index] ON Subjects ([Subject Code])");
-    for (const auto& [code, name] : rows) {
-        std::string lit = "NULL";
-        if (name) {
-            lit = "'";
-            for (char c : *name)
-                lit += c == '\'' ? std::string("''") : std::string(1, c);
-            lit += "'";
-        }
+    for (const auto& [code, name] : rows) // no name holds a quote
         db->Execute("INSERT INTO Subjects ([Subject Code], [Subject Name]) VALUES (" +
-                    std::to_string(code) + ", " + lit + ")");
-    }
+                    std::to_string(code) + ", " + (name ? "'" + *name + "'" : "NULL") + ")");
 }
 
-// Walks the table in name order from the first name after "", as the lists are filled.
+class Lookup : public ::testing::Test {
+protected:
+    std::unique_ptr<engine::Database> open(const Names& rows, bool codeFirst = true) {
+        makeLookup(path, rows, codeFirst);
+        return DatabaseEngine().OpenDatabase(path);
+    }
+    TempDir dir;
+    std::string path = dir / "subjects.M17";
+};
+
+// Walks the table in name order from the first name after "", as the lists are
+// filled; with no such name the seek finds no match and leaves no current record.
 std::vector<std::pair<std::string, int>> walkNames(engine::Database& db) {
     auto rs = db.OpenTable("Subjects");
     rs->Index("Subject Name Index");
-    int nameAt = -1, codeAt = -1;
-    for (int i = 0; i < rs->Fields().Count(); ++i) {
-        if (rs->Fields().Item(i).Name() == "Subject Name")
-            nameAt = i;
-        if (rs->Fields().Item(i).Name() == "Subject Code")
-            codeAt = i;
-    }
     std::vector<std::pair<std::string, int>> out;
     rs->Seek(">", Variant(""));
     if (rs->NoMatch())
-        return out;
-    while (!rs->Eof()) {
-        out.emplace_back(rs->Fields().Item(nameAt).Value().ToText(),
-                         rs->Fields().Item(codeAt).Value().ToLong());
-        rs->MoveNext();
-    }
+        EXPECT_EQ(errorOf([&] { rs->Fields().Item(0).Value(); }), err::NoCurrentRecord);
+    else
+        EXPECT_FALSE(rs->Eof()); // a match is a current record
+    for (; !rs->NoMatch() && !rs->Eof(); rs->MoveNext())
+        out.emplace_back(rs->Fields().Item("Subject Name").Value().ToText(),
+                         rs->Fields().Item("Subject Code").Value().ToLong());
     return out;
-}
-
-long errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const Error& e) {
-        EXPECT_FALSE(e.Text().empty());
-        return e.Number();
-    }
-    return 0;
 }
 
 } // namespace
 
+struct WalkCase {
+    const char* name;
+    bool codeFirst;
+    Names rows;
+    std::vector<std::pair<std::string, int>> walk;
+};
+
+const Names mixed = {
+    {5, "computers"}, {1, std::nullopt},      {7, ""},        {3, "Art"},      {9, "Computers"},
+    {2, "banking"},   {11, " leading blank"}, {4, "Zoology"}, {8, "Ünicode ß"}};
+const std::vector<std::pair<std::string, int>> mixedWalk = {
+    {" leading blank", 11}, {"Art", 3},     {"banking", 2},  {"computers", 5},
+    {"Computers", 9},       {"Zoology", 4}, {"Ünicode ß", 8}};
+
+class RecordsetWalk : public Lookup, public ::testing::WithParamInterface<WalkCase> {};
+
 // The walk skips Null and empty names, keeps duplicates adjacent with their
 // own codes, sorts without regard to ASCII case, and does not depend on the
 // order of the fields.
-class RecordsetWalk : public ::testing::TestWithParam<bool> {};
-
 TEST_P(RecordsetWalk, SeekAfterEmptyWalksNamesInIndexOrder) {
-    TempDir dir;
-    std::string path = dir / "walk.M17";
-    makeLookup(path, GetParam(),
-               {{5, "computers"},
-                {1, std::nullopt},
-                {7, ""},
-                {3, "Art"},
-                {9, "Computers"},
-                {2, "banking"},
-                {11, " leading blank"},
-                {4, "Zoology"},
-                {8, "Ünicode ß"}});
-    auto db = DatabaseEngine().OpenDatabase(path);
-    auto rows = walkNames(*db);
-    std::vector<std::pair<std::string, int>> expected = {
-        {" leading blank", 11}, {"Art", 3},     {"banking", 2},  {"computers", 5},
-        {"Computers", 9},       {"Zoology", 4}, {"Ünicode ß", 8}};
-    EXPECT_EQ(rows, expected);
+    EXPECT_EQ(walkNames(*open(GetParam().rows, GetParam().codeFirst)), GetParam().walk);
 }
 
-INSTANTIATE_TEST_SUITE_P(FieldOrder, RecordsetWalk, ::testing::Values(true, false),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? "CodeFirst" : "NameFirst";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Tables, RecordsetWalk,
+    ::testing::Values(WalkCase{"CodeFirst", true, mixed, mixedWalk},
+                      WalkCase{"NameFirst", false, mixed, mixedWalk},
+                      WalkCase{"OnlyBlankNames", true, {{1, ""}, {2, std::nullopt}}, {}}),
+    [](const auto& p) { return std::string(p.param.name); });
 
-TEST(Recordset, SeekFindsNothingWhenEveryNameIsEmptyOrNull) {
-    TempDir dir;
-    std::string path = dir / "empty-names.M17";
-    makeLookup(path, true, {{1, ""}, {2, std::nullopt}});
-    auto db = DatabaseEngine().OpenDatabase(path);
+TEST_F(Lookup, SeekEqualAndAtOrAfter) {
+    auto db = open({{1, "Apple"}, {2, "banana"}, {3, "Cherry"}});
     auto rs = db->OpenTable("Subjects");
     rs->Index("Subject Name Index");
-    rs->Seek(">", Variant(""));
-    EXPECT_TRUE(rs->NoMatch());
-    EXPECT_EQ(errorOf([&] { rs->Fields().Item(0).Value(); }), err::NoCurrentRecord);
-    EXPECT_TRUE(walkNames(*db).empty());
+    // The code of the record found, 0 for no match.
+    const std::tuple<const char*, const char*, int> seeks[] = {
+        {"=", "BANANA", 2}, {"=", "Blueberry", 0}, {">=", "b", 2}, {">", "cherry", 0}};
+    for (auto [op, key, code] : seeks) {
+        rs->Seek(op, Variant(key));
+        EXPECT_EQ(rs->NoMatch(), code == 0) << op << key;
+        if (code != 0) {
+            EXPECT_EQ(rs->Fields().Item(0).Value(), Variant(code)) << op << key;
+        }
+    }
 }
 
-TEST(Recordset, EmptyTableMoveFirstAndReadRaise) {
-    TempDir dir;
-    std::string path = dir / "empty.M17";
-    makeLookup(path, true, {});
-    auto db = DatabaseEngine().OpenDatabase(path);
-    auto rs = db->OpenTable("Subjects");
-    EXPECT_TRUE(rs->Eof());
-    EXPECT_EQ(errorOf([&] { rs->MoveFirst(); }), err::NoCurrentRecord);
-    EXPECT_EQ(errorOf([&] { rs->Fields().Item("Subject Name").Value(); }), err::NoCurrentRecord);
-    EXPECT_EQ(errorOf([&] { rs->MoveNext(); }), err::NoCurrentRecord);
-}
-
-TEST(Recordset, NamesIndexesAndPositionsAreChecked) {
-    TempDir dir;
-    std::string path = dir / "names.M17";
-    makeLookup(path, true, {{1, "A"}});
-    auto db = DatabaseEngine().OpenDatabase(path);
-    EXPECT_EQ(errorOf([&] { db->OpenTable("Publishers"); }), err::TableNotFound);
-    auto rs = db->OpenTable("Subjects");
-    EXPECT_EQ(errorOf([&] { rs->Index("Publisher Name Index"); }), err::NotAnIndex);
-    EXPECT_EQ(errorOf([&] { rs->Index("subject name index"); }), err::NotAnIndex);
-    EXPECT_EQ(errorOf([&] { rs->Fields().Item(2); }), err::ItemNotFound);
-    EXPECT_EQ(errorOf([&] { rs->Fields().Item("subject name"); }), err::ItemNotFound);
-    EXPECT_EQ(errorOf([&] { rs->Seek(">", Variant("")); }), err::InvalidOperation);
+// Unknown names, a recordset without a current record and closed objects each
+// raise their own number, and leave the recordset usable where it is open.
+TEST_F(Lookup, MisuseRaisesItsNumber) {
+    auto db = open({{1, "A"}});
+    db->Execute("CREATE TABLE Empty (x INTEGER)");
+    auto rs = db->OpenTable("Subjects"), empty = db->OpenTable("Empty");
+    const std::tuple<const char*, long, std::function<void()>> cases[] = {
+        {"no table", err::TableNotFound, [&] { db->OpenTable("Publishers"); }},
+        {"no index", err::NotAnIndex, [&] { rs->Index("Publisher Name Index"); }},
+        {"index case", err::NotAnIndex, [&] { rs->Index("subject name index"); }},
+        {"no field 2", err::ItemNotFound, [&] { rs->Fields().Item(2); }},
+        {"field case", err::ItemNotFound, [&] { rs->Fields().Item("subject name"); }},
+        {"seek unindexed", err::InvalidOperation, [&] { rs->Seek(">", Variant("")); }},
+        {"empty MoveFirst", err::NoCurrentRecord, [&] { empty->MoveFirst(); }},
+        {"empty read", err::NoCurrentRecord, [&] { empty->Fields().Item("x").Value(); }},
+        {"empty MoveNext", err::NoCurrentRecord, [&] { empty->MoveNext(); }}};
+    for (const auto& [what, number, f] : cases)
+        EXPECT_EQ(errorOf(f), number) << what;
+    EXPECT_TRUE(empty->Eof());
     EXPECT_EQ(rs->Fields().Item("Subject Name").Value(), Variant("A"));
     EXPECT_EQ(rs->Fields().Item(0).Value(), Variant(1));
-}
 
-TEST(Recordset, SeekEqualAndAtOrAfter) {
-    TempDir dir;
-    std::string path = dir / "seek.M17";
-    makeLookup(path, true, {{1, "Apple"}, {2, "banana"}, {3, "Cherry"}});
-    auto db = DatabaseEngine().OpenDatabase(path);
-    auto rs = db->OpenTable("Subjects");
-    rs->Index("Subject Name Index");
-    rs->Seek("=", Variant("BANANA"));
-    ASSERT_FALSE(rs->NoMatch());
-    EXPECT_EQ(rs->Fields().Item(0).Value(), Variant(2));
-    rs->Seek("=", Variant("Blueberry"));
-    EXPECT_TRUE(rs->NoMatch());
-    rs->Seek(">=", Variant("b"));
-    ASSERT_FALSE(rs->NoMatch());
-    EXPECT_EQ(rs->Fields().Item(1).Value(), Variant("banana"));
-    rs->Seek(">", Variant("cherry"));
-    EXPECT_TRUE(rs->NoMatch());
-}
-
-TEST(Recordset, ClosingTheDatabaseClosesItsRecordsets) {
-    TempDir dir;
-    std::string path = dir / "close.M17";
-    makeLookup(path, true, {{1, "A"}});
-    auto db = DatabaseEngine().OpenDatabase(path);
-    auto rs = db->OpenTable("Subjects");
+    // Closing the database closes its recordsets; closing twice is harmless.
     db->Close();
     EXPECT_FALSE(rs->IsOpen());
     EXPECT_EQ(errorOf([&] { rs->MoveNext(); }), err::ObjectClosed);
@@ -206,9 +161,8 @@ TEST(Variant, Conversions) {
 // The two statement shapes a combine runs, with Jet-style brackets and "DELETE *".
 TEST(Execute, UpdateAndDeleteShapes) {
     TempDir dir;
-    std::string path = dir / "exec.M17";
     {
-        auto db = DatabaseEngine().CreateDatabase(path);
+        auto db = DatabaseEngine().CreateDatabase(dir / "exec.M17");
         db->Execute("CREATE TABLE [MERVANE RECORDS] ([Item Number] INTEGER PRIMARY KEY, "
                     "[Subject 1] INTEGER, [Subject 2] INTEGER)");
         db->Execute("CREATE TABLE Subjects ([Subject Code] INTEGER, [Subject Name] TEXT)");
@@ -222,10 +176,9 @@ TEST(Execute, UpdateAndDeleteShapes) {
         db->Execute("  delete   * FROM [Subjects] WHERE [Subject Code] IN (12, 31)");
         EXPECT_EQ(db->RecordsAffected(), 2);
     }
-    auto db = DatabaseEngine().OpenDatabase(path);
-    auto rs = db->OpenTable("MERVANE RECORDS");
+    auto db = DatabaseEngine().OpenDatabase(dir / "exec.M17");
     std::vector<std::pair<int, int>> items;
-    for (; !rs->Eof(); rs->MoveNext())
+    for (auto rs = db->OpenTable("MERVANE RECORDS"); !rs->Eof(); rs->MoveNext())
         items.emplace_back(rs->Fields().Item("Subject 1").Value().ToLong(),
                            rs->Fields().Item("Subject 2").Value().ToLong());
     EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{4, -1}, {4, 4}, {-1, 12}}));
@@ -244,8 +197,7 @@ TEST(Execute, RefusesWhatIsNotOneStatement) {
     EXPECT_EQ(errorOf([&] { db->Execute("UPDATE nowhere SET x = 1"); }), err::SqlSyntax);
     EXPECT_EQ(errorOf([&] { db->Execute(""); }), err::SqlSyntax);
     db->Execute("INSERT INTO t VALUES (1);");
-    auto rs = db->OpenTable("t");
-    EXPECT_EQ(rs->Fields().Item(0).Value(), Variant(1));
+    EXPECT_EQ(db->OpenTable("t")->Fields().Item(0).Value(), Variant(1));
 }
 
 TEST(Transaction, RollsBackUnlessCommitted) {
@@ -275,59 +227,51 @@ TEST(OpenDatabase, BadInput) {
     writeFile(dir / "empty.M17", "");
     writeFile(dir / "text.M17", "This is a text file, not a catalogue.\n");
     fs::create_directory(dir / "folder.M17");
-    struct Case {
-        std::string path;
-        long number;
-    };
-    for (const Case& c :
-         {Case{dir / "missing.M17", err::CannotFindFile},
-          Case{dir / "empty.M17", err::NotADatabase}, Case{dir / "text.M17", err::NotADatabase},
-          Case{dir / "folder.M17", err::NotValidPath}, Case{"", err::NotValidPath}}) {
+    const std::pair<std::string, long> cases[] = {{dir / "missing.M17", err::CannotFindFile},
+                                                  {dir / "empty.M17", err::NotADatabase},
+                                                  {dir / "text.M17", err::NotADatabase},
+                                                  {dir / "folder.M17", err::NotValidPath},
+                                                  {"", err::NotValidPath}};
+    for (const auto& [path, number] : cases) {
         for (bool exclusive : {false, true}) {
-            SCOPED_TRACE(c.path + (exclusive ? " exclusive" : " shared"));
-            EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(c.path, exclusive); }), c.number);
+            SCOPED_TRACE(path + (exclusive ? " exclusive" : " shared"));
+            EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(path, exclusive); }), number);
         }
     }
-    EXPECT_FALSE(fs::exists(dir / "missing.M17"));
-    EXPECT_EQ(fs::file_size(dir / "empty.M17"), 0u);
+    EXPECT_EQ(readFile(dir / "empty.M17"), "");
     EXPECT_EQ(readFile(dir / "text.M17"), "This is a text file, not a catalogue.\n");
     EXPECT_EQ(errorOf([&] { DatabaseEngine().CreateDatabase(dir / "text.M17"); }),
               err::DatabaseExists);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), {}), 3);
+    EXPECT_EQ(errorOf([&] { DatabaseEngine().LockDatabase(dir / "missing.M17"); }),
+              err::FileNotFound);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"empty.M17", "text.M17", "folder.M17"}));
 }
 
 // ---- Across processes ------------------------------------------------------
 
 namespace {
 
-// Runs this test executable again with one child test selected; returns its exit code.
-int runChild(const std::string& test, const std::string& path, const std::string& mode) {
-    std::vector<std::string> args = {ENGINE_TESTS_EXE, "--gtest_filter=ChildProcess." + test,
-                                     "--gtest_also_run_disabled_tests"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> envs = {"ENGINE_CHILD_PATH=" + path, "ENGINE_CHILD_MODE=" + mode};
-    std::vector<char*> envp;
-    for (auto& e : envs)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+// Runs this test executable again as the child test below on path in mode;
+// returns the error number the child met as text ("0" for none).
+std::string child(const std::string& path, const std::string& mode) {
+    std::string exe = ENGINE_TESTS_EXE, filter = "--gtest_filter=ChildProcess.DISABLED_Try",
+                disabled = "--gtest_also_run_disabled_tests", pathVar = "ENGINE_CHILD_PATH=" + path,
+                modeVar = "ENGINE_CHILD_MODE=" + mode;
+    char* argv[] = {exe.data(), filter.data(), disabled.data(), nullptr};
+    char* envp[] = {pathVar.data(), modeVar.data(), nullptr};
+    fs::remove(path + ".result");
     pid_t pid = 0;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0)
-        return -1;
     int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp) != 0 ||
+        waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "the child failed";
+    return readFile(path + ".result");
 }
 
 bool waitFor(const std::string& marker) {
-    for (int i = 0; i < 3000; ++i) {
-        if (fs::exists(marker))
-            return true;
+    for (int i = 0; i < 3000 && !fs::exists(marker); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return fs::exists(marker);
 }
 
 } // namespace
@@ -340,8 +284,7 @@ TEST(ChildProcess, DISABLED_Try) {
     long number = 0;
     try {
         if (mode == "shared") {
-            auto db = DatabaseEngine().OpenDatabase(path);
-            db->OpenTable("Subjects");
+            DatabaseEngine().OpenDatabase(path)->OpenTable("Subjects");
         } else if (mode == "exclusive") {
             DatabaseEngine().OpenDatabase(path, true);
         } else if (mode == "lock") {
@@ -351,65 +294,64 @@ TEST(ChildProcess, DISABLED_Try) {
             writeFile(path + ".held", "");
             ASSERT_TRUE(waitFor(path + ".release"));
         }
-    } catch (const Error& e) {
+    } catch (const engine::Error& e) {
         number = e.Number();
     }
     writeFile(path + ".result", std::to_string(number));
 }
 
-class CrossProcess : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
+class CrossProcess : public ::testing::TestWithParam<std::tuple<std::string, std::string>> {};
 
-// While this process holds the file exclusively, another process can neither
-// open, read, hold nor lock it; after Close it can at once.
-TEST_P(CrossProcess, ExclusiveOpenKeepsOthersOutUntilClosed) {
+// While this process holds the file (opened exclusively, in either journal
+// mode, or locked), another process can neither open, read, hold nor lock it;
+// once released it can at once.
+TEST_P(CrossProcess, HeldFileKeepsOthersOutUntilReleased) {
     TempDir dir;
     std::string path = dir / "held.M17";
-    const auto& [mode, wal] = GetParam();
-    makeLookup(path, true, {{1, "A"}});
-    if (wal)
+    const auto& [holder, mode] = GetParam();
+    makeLookup(path, {{1, "A"}});
+    if (holder == "OpenWal")
         DatabaseEngine().OpenDatabase(path)->Execute("PRAGMA journal_mode=WAL");
-    auto db = DatabaseEngine().OpenDatabase(path, true);
-    auto rs = db->OpenTable("Subjects");
-    ASSERT_EQ(runChild("DISABLED_Try", path, mode), 0);
-    EXPECT_EQ(readFile(path + ".result"), std::to_string(err::FileInUse));
-    rs->Close();
-    db->Close();
-    ASSERT_EQ(runChild("DISABLED_Try", path, mode), 0);
-    EXPECT_EQ(readFile(path + ".result"), "0");
+    std::unique_ptr<engine::Database> db;
+    std::unique_ptr<engine::Recordset> rs;
+    std::unique_ptr<engine::FileLock> lock;
+    if (holder == "Lock") {
+        lock = DatabaseEngine().LockDatabase(path);
+        // The lock survives this process closing another descriptor of the file, as a copy does.
+        EXPECT_FALSE(readFile(path).empty());
+    } else {
+        db = DatabaseEngine().OpenDatabase(path, true);
+        rs = db->OpenTable("Subjects");
+    }
+    EXPECT_EQ(child(path, mode), std::to_string(err::FileInUse));
+    if (lock) {
+        lock->Release();
+    } else {
+        rs->Close();
+        db->Close();
+    }
+    EXPECT_EQ(child(path, mode), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(OtherProcess, CrossProcess,
-                         ::testing::Combine(::testing::Values("shared", "exclusive", "lock"),
-                                            ::testing::Bool()));
+                         ::testing::Combine(::testing::Values("Open", "OpenWal", "Lock"),
+                                            ::testing::Values("shared", "exclusive", "lock")),
+                         [](const auto& p) {
+                             return std::get<0>(p.param) + "_" + std::get<1>(p.param);
+                         });
 
 // The reverse: a file held exclusively by another process is refused here.
 TEST(CrossProcessHeldElsewhere, OpenAndLockAreRefused) {
     TempDir dir;
-    std::string path = dir / "other.M17";
-    makeLookup(path, true, {{1, "A"}});
-    std::thread child([&] { runChild("DISABLED_Try", path, "hold"); });
+    std::string path = dir / "other.M17", held;
+    makeLookup(path, {{1, "A"}});
+    std::thread holder([&] { held = child(path, "hold"); });
     ASSERT_TRUE(waitFor(path + ".held"));
     EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(path); }), err::FileInUse);
     EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(path, true); }), err::FileInUse);
     EXPECT_EQ(errorOf([&] { DatabaseEngine().LockDatabase(path); }), err::FileInUse);
     writeFile(path + ".release", "");
-    child.join();
-    EXPECT_EQ(readFile(path + ".result"), "0");
+    holder.join();
+    EXPECT_EQ(held, "0");
     EXPECT_NO_THROW(DatabaseEngine().OpenDatabase(path, true));
-}
-
-// A lock taken here survives this process closing another descriptor of the
-// same file (as a copy does), and keeps other processes out.
-TEST(FileLock, SurvivesOtherDescriptorsAndReleases) {
-    TempDir dir;
-    std::string path = dir / "locked.M17";
-    makeLookup(path, true, {{1, "A"}});
-    auto lock = DatabaseEngine().LockDatabase(path);
-    EXPECT_FALSE(readFile(path).empty()); // opens and closes another descriptor
-    ASSERT_EQ(runChild("DISABLED_Try", path, "shared"), 0);
-    EXPECT_EQ(readFile(path + ".result"), std::to_string(err::FileInUse));
-    lock->Release();
-    ASSERT_EQ(runChild("DISABLED_Try", path, "shared"), 0);
-    EXPECT_EQ(readFile(path + ".result"), "0");
-    EXPECT_EQ(errorOf([&] { DatabaseEngine().LockDatabase(dir / "none.M17"); }), err::FileNotFound);
 }

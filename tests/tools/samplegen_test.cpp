@@ -1,6 +1,7 @@
 // Tests of the sample-catalogue generator and the mkcatalogue command: every
 // catalogue is written into a fresh temporary folder and read back through
 // the engine's recordsets.
+#include "../engine/support.h"
 #include "samplegen.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -20,59 +18,32 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace err = engine::err;
 using engine::Variant;
-using Row = std::vector<Variant>;
+using testsupport::errorOf;
+using testsupport::readFile;
+using Rows = std::vector<std::vector<Variant>>;
 
 class SampleCatalogue : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "samplegen-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+    std::string path(const std::string& name) const { return dir_ / name; }
+    std::unique_ptr<engine::Database> open(const std::string& name) const {
+        return engine::DatabaseEngine().OpenDatabase(path(name));
     }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    fs::path dir_;
+    testsupport::TempDir dir_{"samplegen"};
 };
 
-// Every row of a table in its natural order, every field.
-std::vector<Row> readTable(engine::Database& db, const std::string& table) {
+// Every row of a table in its natural order, every field. A lookup table's
+// rows are (code, name).
+Rows readTable(engine::Database& db, const std::string& table) {
     auto rs = db.OpenTable(table);
-    std::vector<Row> rows;
-    int n = rs->Fields().Count();
+    Rows rows;
     for (; !rs->Eof(); rs->MoveNext()) {
-        Row row;
-        for (int i = 0; i < n; ++i)
-            row.push_back(rs->Fields().Item(i).Value());
-        rows.push_back(std::move(row));
+        rows.emplace_back();
+        for (int i = 0; i < rs->Fields().Count(); ++i)
+            rows.back().push_back(rs->Fields().Item(i).Value());
     }
     return rows;
-}
-
-std::vector<std::string> fieldNames(engine::Recordset& rs) {
-    std::vector<std::string> names;
-    for (int i = 0; i < rs.Fields().Count(); ++i)
-        names.push_back(rs.Fields().Item(i).Name());
-    return names;
-}
-
-struct Lookup {
-    std::vector<std::int32_t> codes;
-    std::vector<Variant> names;
-};
-
-Lookup readLookup(engine::Database& db, const std::string& word) {
-    auto rs = db.OpenTable(word + "s");
-    Lookup l;
-    for (; !rs->Eof(); rs->MoveNext()) {
-        l.codes.push_back(rs->Fields().Item(word + " Code").Value().ToLong());
-        l.names.push_back(rs->Fields().Item(word + " Name").Value());
-    }
-    return l;
 }
 
 std::string asciiLower(std::string s) {
@@ -82,106 +53,76 @@ std::string asciiLower(std::string s) {
     return s;
 }
 
-// The number of the engine::Error that f raises; 0 when it raises none.
-template <class F> long errorOf(F f) {
-    try {
-        f();
-    } catch (const engine::Error& e) {
-        return e.Number();
-    }
-    return 0;
-}
+struct TableShape {
+    const char* table;
+    std::vector<std::string> fields, indexes;
+};
 
-const char* const tableNames[] = {"FILEINFO", "Subjects", "Publishers", "Types", "MERVANE RECORDS"};
-
-std::map<std::string, std::vector<Row>> readAll(const std::string& path) {
-    auto db = engine::DatabaseEngine().OpenDatabase(path);
-    std::map<std::string, std::vector<Row>> all;
-    for (const char* t : tableNames)
-        all[t] = readTable(*db, t);
-    return all;
-}
-
-// ---- Determinism ------------------------------------------------------------
-
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+const TableShape shapes[] = {
+    {"FILEINFO", {"Product Name", "Catalogue Name", "Created"}, {}},
+    {"Subjects", {"Subject Code", "Subject Name"}, {"Subject Code Index", "Subject Name Index"}},
+    {"Publishers",
+     {"Publisher Code", "Publisher Name"},
+     {"Publisher Code Index", "Publisher Name Index"}},
+    {"Types", {"Type Code", "Type Name"}, {"Type Code Index", "Type Name Index"}},
+    {"MERVANE RECORDS",
+     {"Item Number", "Title", "Author", "Subject 1", "Subject 2", "Publisher", "Item Type", "Year",
+      "ISBN", "Notes"},
+     {"Subject 1 Index", "Subject 2 Index", "Publisher Index", "Item Type Index"}}};
 
 TEST_F(SampleCatalogue, SameSeedWritesSameContentAndAnotherSeedDoesNot) {
-    samplegen::Options opts;
-    opts.items = 400;
-    opts.seed = 7;
-    opts.truthPath = path("a.tsv");
+    samplegen::Options opts{.items = 400, .seed = 7, .truthPath = path("a.tsv")};
     samplegen::WriteSampleCatalogue(path("a.M17"), opts);
     opts.truthPath = path("b.tsv");
     samplegen::WriteSampleCatalogue(path("b.M17"), opts);
-    EXPECT_EQ(fileText(path("a.tsv")), fileText(path("b.tsv")));
+    EXPECT_EQ(readFile(path("a.tsv")), readFile(path("b.tsv")));
     opts.truthPath.clear();
     opts.seed = 8;
     samplegen::WriteSampleCatalogue(path("c.M17"), opts);
-
-    auto a = readAll(path("a.M17"));
-    auto b = readAll(path("b.M17"));
-    auto c = readAll(path("c.M17"));
-    EXPECT_EQ(a, b);
-    for (const char* t : {"Subjects", "Publishers", "Types", "MERVANE RECORDS"})
-        EXPECT_NE(a[t], c[t]) << t;
-}
-
-// ---- Schema -----------------------------------------------------------------
-
-struct TableShape {
-    const char* table;
-    std::vector<std::string> fields;
-    std::vector<std::string> indexes;
-};
-
-void PrintTo(const TableShape& shape, std::ostream* os) {
-    *os << shape.table;
-}
-
-class CatalogueSchema : public SampleCatalogue, public ::testing::WithParamInterface<TableShape> {};
-
-// Both the empty catalogue and a sample one carry every field and index by its exact name.
-TEST_P(CatalogueSchema, TableHasEveryFieldAndIndex) {
-    const auto& shape = GetParam();
-    samplegen::CreateCatalogue(path("empty.M17"))->Close();
-    samplegen::WriteSampleCatalogue(path("sample.M17"), {});
-    for (const char* file : {"empty.M17", "sample.M17"}) {
-        SCOPED_TRACE(file);
-        auto db = engine::DatabaseEngine().OpenDatabase(path(file));
-        auto tables = db->TableNames();
-        EXPECT_EQ(std::set<std::string>(tables.begin(), tables.end()),
-                  std::set<std::string>(std::begin(tableNames), std::end(tableNames)));
-        auto rs = db->OpenTable(shape.table);
-        EXPECT_EQ(fieldNames(*rs), shape.fields);
-        for (const auto& index : shape.indexes)
-            EXPECT_NO_THROW(rs->Index(index)) << index;
+    auto a = open("a.M17"), b = open("b.M17"), c = open("c.M17");
+    for (const auto& s : shapes) {
+        EXPECT_EQ(readTable(*a, s.table), readTable(*b, s.table)) << s.table;
+        if (s.table != std::string("FILEINFO")) {
+            EXPECT_NE(readTable(*a, s.table), readTable(*c, s.table)) << s.table;
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Tables, CatalogueSchema,
-    ::testing::Values(
-        TableShape{"FILEINFO", {"Product Name", "Catalogue Name", "Created"}, {}},
-        TableShape{"Subjects",
-                   {"Subject Code", "Subject Name"},
-                   {"Subject Code Index", "Subject Name Index"}},
-        TableShape{"Publishers",
-                   {"Publisher Code", "Publisher Name"},
-                   {"Publisher Code Index", "Publisher Name Index"}},
-        TableShape{"Types", {"Type Code", "Type Name"}, {"Type Code Index", "Type Name Index"}},
-        TableShape{"MERVANE RECORDS",
-                   {"Item Number", "Title", "Author", "Subject 1", "Subject 2", "Publisher",
-                    "Item Type", "Year", "ISBN", "Notes"},
-                   {"Subject 1 Index", "Subject 2 Index", "Publisher Index", "Item Type Index"}}),
-    [](const auto& p) {
-        std::string name = p.param.table;
-        std::replace(name.begin(), name.end(), ' ', '_');
-        return name;
-    });
+class CatalogueSchema : public SampleCatalogue,
+                        public ::testing::WithParamInterface<std::optional<std::string>> {};
+
+// Both the empty catalogue and a sample one carry every table, field and index
+// by its exact name, no other table, and one FILEINFO row with the product name.
+TEST_P(CatalogueSchema, EveryTableFieldIndexAndTheMarker) {
+    samplegen::CreateCatalogue(path("empty.M17"), GetParam())->Close();
+    samplegen::WriteSampleCatalogue(path("sample.M17"),
+                                    {.productName = GetParam(), .truthPath = ""});
+    for (const char* file : {"empty.M17", "sample.M17"}) {
+        auto db = open(file);
+        std::set<std::string> tables;
+        for (const auto& s : shapes) {
+            SCOPED_TRACE(std::string(file) + " " + s.table);
+            tables.insert(s.table);
+            auto rs = db->OpenTable(s.table);
+            std::vector<std::string> fields;
+            for (int i = 0; i < rs->Fields().Count(); ++i)
+                fields.push_back(rs->Fields().Item(i).Name());
+            EXPECT_EQ(fields, s.fields);
+            for (const auto& index : s.indexes)
+                EXPECT_NO_THROW(rs->Index(index)) << index;
+        }
+        auto names = db->TableNames();
+        EXPECT_EQ(std::set<std::string>(names.begin(), names.end()), tables) << file;
+        auto rows = readTable(*db, "FILEINFO");
+        ASSERT_EQ(rows.size(), 1u) << file;
+        EXPECT_EQ(rows[0][0], GetParam() ? Variant(*GetParam()) : Variant()) << file;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Products, CatalogueSchema,
+                         ::testing::Values(std::optional<std::string>("Mervane 1.7"),
+                                           std::optional<std::string>("Mervane 1.5"),
+                                           std::nullopt));
 
 TEST_F(SampleCatalogue, SchemaRefusesDuplicateAndOutOfRangeCodes) {
     auto db = samplegen::CreateCatalogue(path("c.M17"));
@@ -192,70 +133,51 @@ TEST_F(SampleCatalogue, SchemaRefusesDuplicateAndOutOfRangeCodes) {
           "INSERT INTO [Types] ([Type Code], [Type Name]) VALUES (2147483648, 'Kit')",
           "INSERT INTO [Types] ([Type Name]) VALUES ('Slide')",
           "INSERT INTO [MERVANE RECORDS] ([Publisher]) VALUES (-2147483649)"})
-        EXPECT_EQ(errorOf([&] { db->Execute(sql); }), engine::err::ConstraintViolation) << sql;
+        EXPECT_EQ(errorOf([&] { db->Execute(sql); }), err::ConstraintViolation) << sql;
 }
-
-// The name index sorts ASCII letters without regard to case, and a seek past
-// the empty string skips the Null and empty names.
-TEST_F(SampleCatalogue, NameIndexSortsWithoutLetterCase) {
-    samplegen::Options opts;
-    opts.subjects = 3000;
-    opts.items = 0;
-    samplegen::WriteSampleCatalogue(path("c.M17"), opts);
-    auto db = engine::DatabaseEngine().OpenDatabase(path("c.M17"));
-    auto rs = db->OpenTable("Subjects");
-    rs->Index("Subject Name Index");
-    rs->Seek(">", Variant(""));
-    ASSERT_FALSE(rs->NoMatch());
-    std::vector<std::string> names;
-    for (; !rs->Eof(); rs->MoveNext())
-        names.push_back(rs->Fields().Item("Subject Name").Value().ToText());
-
-    auto all = readLookup(*db, "Subject");
-    auto blank = std::count_if(all.names.begin(), all.names.end(),
-                               [](const Variant& v) { return v.IsNull() || v == Variant(""); });
-    EXPECT_EQ(names.size() + static_cast<std::size_t>(blank), all.names.size());
-    for (std::size_t i = 1; i < names.size(); ++i)
-        ASSERT_LE(asciiLower(names[i - 1]), asciiLower(names[i])) << "at " << i;
-}
-
-// ---- Content ----------------------------------------------------------------
 
 struct Sizes {
+    const char* name;
     long items, subjects, publishers, types;
 };
 
-void PrintTo(const Sizes& z, std::ostream* os) {
-    *os << z.items << " items, " << z.subjects << "/" << z.publishers << "/" << z.types
-        << " subjects/publishers/types";
-}
-
 class SampleContent : public SampleCatalogue, public ::testing::WithParamInterface<Sizes> {};
 
-// Counts as asked, codes unique, 32-bit and never -1, every reference to an
-// existing code or -1.
+// Counts as asked, codes unique, 32-bit and never -1, names in index order,
+// every reference to an existing code or -1.
 TEST_P(SampleContent, CountsCodesAndReferencesHold) {
-    samplegen::Options opts;
-    opts.items = GetParam().items;
-    opts.subjects = GetParam().subjects;
-    opts.publishers = GetParam().publishers;
-    opts.types = GetParam().types;
-    opts.seed = 11;
+    const auto& z = GetParam();
+    const samplegen::Options opts{.items = z.items,
+                                  .subjects = z.subjects,
+                                  .publishers = z.publishers,
+                                  .types = z.types,
+                                  .seed = 11,
+                                  .truthPath = ""};
     samplegen::WriteSampleCatalogue(path("c.M17"), opts);
-    auto db = engine::DatabaseEngine().OpenDatabase(path("c.M17"));
-
+    auto db = open("c.M17");
     std::map<std::string, std::set<std::int32_t>> codes;
     for (auto [word, count] :
          {std::pair{"Subject", opts.subjects}, std::pair{"Publisher", opts.publishers},
           std::pair{"Type", opts.types}}) {
-        auto l = readLookup(*db, word);
-        EXPECT_EQ(l.codes.size(), static_cast<std::size_t>(count)) << word;
-        auto& set = codes[word];
-        set.insert(l.codes.begin(), l.codes.end());
-        EXPECT_EQ(set.size(), l.codes.size()) << word << " codes repeat";
-        EXPECT_FALSE(set.count(-1)) << word;
+        auto rows = readTable(*db, std::string(word) + "s");
+        EXPECT_EQ(rows.size(), static_cast<std::size_t>(count)) << word;
+        std::size_t blank = 0;
+        for (const auto& r : rows) {
+            EXPECT_TRUE(codes[word].insert(r[0].ToLong()).second) << word << r[0].ToLong();
+            blank += r[1].IsNull() || r[1] == Variant("");
+        }
+        EXPECT_FALSE(codes[word].count(-1)) << word;
+        // The name index sorts ASCII letters without regard to case, and a seek
+        // past the empty string skips the Null and empty names.
+        auto rs = db->OpenTable(std::string(word) + "s");
+        rs->Index(std::string(word) + " Name Index");
+        rs->Seek(">", Variant(""));
+        std::vector<std::string> names;
+        for (; !rs->NoMatch() && !rs->Eof(); rs->MoveNext())
+            names.push_back(asciiLower(rs->Fields().Item(1).Value().ToText()));
+        EXPECT_EQ(names.size() + blank, rows.size()) << word;
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << word;
     }
-
     const std::pair<const char*, const char*> refs[] = {{"Subject 1", "Subject"},
                                                         {"Subject 2", "Subject"},
                                                         {"Publisher", "Publisher"},
@@ -267,9 +189,8 @@ TEST_P(SampleContent, CountsCodesAndReferencesHold) {
         for (auto [column, word] : refs) {
             auto code = rs->Fields().Item(column).Value().ToLong();
             ++uses[column][code];
-            if (code != -1) {
-                ASSERT_TRUE(codes[word].count(code)) << column << " refers to missing " << code;
-            }
+            ASSERT_TRUE(code == -1 || codes[word].count(code))
+                << column << " refers to missing " << code;
         }
     }
     EXPECT_EQ(items, opts.items);
@@ -279,34 +200,34 @@ TEST_P(SampleContent, CountsCodesAndReferencesHold) {
         EXPECT_GT(uses["Subject 2"][-1], opts.items / 10);
         long top = 0;
         for (auto [code, n] : uses["Subject 1"])
-            if (code != -1)
-                top = std::max(top, n);
+            top = code == -1 ? top : std::max(top, n);
         EXPECT_GT(top, 10 * opts.items / opts.subjects);
     }
-    if (opts.types == 0 && opts.items > 0) {
+    if (opts.types == 0) {
         EXPECT_EQ(uses["Item Type"][-1], opts.items);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, SampleContent,
-                         ::testing::Values(Sizes{0, 0, 0, 0}, Sizes{1, 1, 1, 1},
-                                           Sizes{250, 3, 2, 0}, Sizes{3000, 2000, 120, 40}));
+                         ::testing::Values(Sizes{"Empty", 0, 0, 0, 0},
+                                           Sizes{"OneOfEach", 1, 1, 1, 1},
+                                           Sizes{"NoTypes", 250, 3, 2, 0},
+                                           Sizes{"Large", 3000, 2000, 120, 40}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // The lookup names hold the near-duplicates a combine is for and the awkward
 // characters that must survive the trip into the file.
 TEST_F(SampleCatalogue, NamesHoldNearDuplicatesAndAwkwardText) {
     samplegen::WriteSampleCatalogue(path("c.M17"), {});
-    auto db = engine::DatabaseEngine().OpenDatabase(path("c.M17"));
+    auto db = open("c.M17");
     std::set<std::string> names;
     long nulls = 0;
-    for (const char* word : {"Subject", "Publisher", "Type"}) {
-        for (const auto& v : readLookup(*db, word).names) {
-            if (v.IsNull())
+    for (const char* table : {"Subjects", "Publishers", "Types"})
+        for (const auto& r : readTable(*db, table))
+            if (r[1].IsNull())
                 ++nulls;
             else
-                names.insert(v.ToText());
-        }
-    }
+                names.insert(r[1].ToText());
     EXPECT_GE(nulls, 3);
     EXPECT_TRUE(names.count(""));
 
@@ -338,8 +259,6 @@ TEST_F(SampleCatalogue, NamesHoldNearDuplicatesAndAwkwardText) {
         EXPECT_TRUE(names.count(text)) << text;
 }
 
-// ---- Truth about the planted variants ----------------------------------------
-
 // The truth file of a catalogue: group of each listed code, per table.
 std::map<std::string, std::map<std::int32_t, long>> readTruth(const std::string& path) {
     std::ifstream in(path);
@@ -349,8 +268,7 @@ std::map<std::string, std::map<std::int32_t, long>> readTruth(const std::string&
     std::map<std::string, std::map<std::int32_t, long>> truth;
     while (std::getline(in, line)) {
         auto a = line.find('\t'), b = line.rfind('\t');
-        truth[line.substr(0, a)][std::stoi(line.substr(a + 1, b - a - 1))] =
-            std::stol(line.substr(b + 1));
+        truth[line.substr(0, a)][std::stoi(line.substr(a + 1))] = std::stol(line.substr(b + 1));
     }
     return truth;
 }
@@ -359,31 +277,25 @@ std::map<std::string, std::map<std::int32_t, long>> readTruth(const std::string&
 // entries of one name share a group; the curated variants are grouped and the
 // names that only look alike are not; the new kinds of variant are planted.
 TEST_F(SampleCatalogue, TruthGroupsThePlantedVariants) {
-    samplegen::Options opts;
-    opts.subjects = 3000;
-    opts.publishers = 600;
-    opts.truthPath = path("truth.tsv");
-    samplegen::WriteSampleCatalogue(path("c.M17"), opts);
-    auto truth = readTruth(opts.truthPath);
-    auto db = engine::DatabaseEngine().OpenDatabase(path("c.M17"));
+    samplegen::WriteSampleCatalogue(
+        path("c.M17"), {.subjects = 3000, .publishers = 600, .truthPath = path("truth.tsv")});
+    auto truth = readTruth(path("truth.tsv"));
+    auto db = open("c.M17");
     std::map<std::string, std::string> kinds; // a listed name of each kind of variant
-    for (const char* word : {"Subject", "Publisher", "Type"}) {
-        SCOPED_TRACE(word);
-        const auto& groups = truth[std::string(word) + "s"];
+    for (const std::string table : {"Subjects", "Publishers", "Types"}) {
+        SCOPED_TRACE(table);
+        const auto& groups = truth[table];
         ASSERT_FALSE(groups.empty());
-        auto l = readLookup(*db, word);
         std::map<std::string, long> groupOfName;
         std::map<long, int> sizes;
-        for (std::size_t i = 0; i < l.codes.size(); ++i) {
-            auto at = groups.find(l.codes[i]);
-            bool blank = l.names[i].IsNull() || l.names[i].ToText().empty();
+        for (const auto& r : readTable(*db, table)) {
+            auto at = groups.find(r[0].ToLong());
             if (at == groups.end())
                 continue;
-            EXPECT_FALSE(blank) << l.codes[i];
+            ASSERT_FALSE(r[1].IsNull() || r[1].ToText().empty()) << at->first;
             ++sizes[at->second];
-            auto name = l.names[i].ToText();
-            auto [seen, added] = groupOfName.try_emplace(name, at->second);
-            EXPECT_EQ(seen->second, at->second) << name;
+            auto name = r[1].ToText();
+            EXPECT_EQ(groupOfName.try_emplace(name, at->second).first->second, at->second) << name;
             for (const char* mark : {"\xEF\xBF\xBD", "[", " :", " ;", "  "})
                 if (name.find(mark) != std::string::npos)
                     kinds[mark] = name;
@@ -393,12 +305,12 @@ TEST_F(SampleCatalogue, TruthGroupsThePlantedVariants) {
         auto same = [&](const std::string& a, const std::string& b) {
             return groupOfName.count(a) && groupOfName.count(b) && groupOfName[a] == groupOfName[b];
         };
-        if (std::string(word) == "Subject") {
+        if (table == "Subjects") {
             EXPECT_TRUE(same("Computers", "COMPUTERS"));
             EXPECT_TRUE(same("World War, 1914-1918", "World War, 1914-1918."));
             EXPECT_FALSE(same("World War, 1914-1918", "World War, 1939-1945"));
             EXPECT_FALSE(same("Chemistry 1", "Chemistry 2"));
-        } else if (std::string(word) == "Publisher") {
+        } else if (table == "Publishers") {
             EXPECT_TRUE(same("Penguin Books", "Penguin Bks."));
             EXPECT_TRUE(same("Dār al-Maʻārif", "D\uFFFD\uFFFDr al-Ma\uFFFD\uFFFDrif"));
             EXPECT_TRUE(same("Methuen", "[Methuen]"));
@@ -407,51 +319,24 @@ TEST_F(SampleCatalogue, TruthGroupsThePlantedVariants) {
     EXPECT_EQ(kinds.size(), 5u);
 }
 
-// A truth file that cannot be written fails the write and leaves no catalogue.
-TEST_F(SampleCatalogue, UnwritableTruthLeavesNoCatalogue) {
-    samplegen::Options opts;
-    opts.truthPath = path("no such folder/truth.tsv");
-    EXPECT_EQ(errorOf([&] { samplegen::WriteSampleCatalogue(path("c.M17"), opts); }),
-              engine::err::PathFileAccess);
-    EXPECT_FALSE(fs::exists(path("c.M17")));
-}
-
-// ---- Marker and failures ----------------------------------------------------
-
-class SampleMarker : public SampleCatalogue,
-                     public ::testing::WithParamInterface<std::optional<std::string>> {};
-
-TEST_P(SampleMarker, FirstFileInfoRowCarriesTheProductName) {
-    samplegen::Options opts;
-    opts.productName = GetParam();
-    samplegen::WriteSampleCatalogue(path("sample.M17"), opts);
-    samplegen::CreateCatalogue(path("empty.M17"), GetParam())->Close();
-    for (const char* file : {"sample.M17", "empty.M17"}) {
-        auto db = engine::DatabaseEngine().OpenDatabase(path(file));
-        auto rows = readTable(*db, "FILEINFO");
-        ASSERT_EQ(rows.size(), 1u) << file;
-        EXPECT_EQ(rows[0][0], GetParam() ? Variant(*GetParam()) : Variant()) << file;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Products, SampleMarker,
-                         ::testing::Values(std::optional<std::string>("Mervane 1.7"),
-                                           std::optional<std::string>("Mervane 1.5"),
-                                           std::optional<std::string>()));
-
-// A refused write leaves an existing file as it was and makes no new one.
-TEST_F(SampleCatalogue, RefusedWriteTouchesNoFile) {
-    const std::string taken = path("taken.M17");
-    std::ofstream(taken) << "someone else's file";
-    EXPECT_EQ(errorOf([&] { samplegen::WriteSampleCatalogue(taken, {}); }),
-              engine::err::DatabaseExists);
-    EXPECT_EQ(fs::file_size(taken), 19u);
-
-    samplegen::Options opts;
-    opts.publishers = -1;
-    EXPECT_EQ(errorOf([&] { samplegen::WriteSampleCatalogue(path("c.M17"), opts); }),
-              engine::err::InvalidArgument);
-    EXPECT_FALSE(fs::exists(path("c.M17")));
+// A refused write raises the engine's error, leaves an existing file as it was
+// and makes no new one (a truth file that cannot be written takes its
+// catalogue with it).
+TEST_F(SampleCatalogue, RefusedWritesTouchNoFile) {
+    testsupport::writeFile(path("taken.M17"), "someone else's file");
+    struct Refused {
+        const char* file;
+        samplegen::Options opts;
+        long number;
+    };
+    for (const auto& [file, opts, number] :
+         {Refused{"taken.M17", {}, err::DatabaseExists},
+          Refused{"negative.M17", {.publishers = -1, .truthPath = ""}, err::InvalidArgument},
+          Refused{"c.M17", {.truthPath = path("no such folder/truth.tsv")}, err::PathFileAccess}})
+        EXPECT_EQ(errorOf([&] { samplegen::WriteSampleCatalogue(path(file), opts); }), number)
+            << file;
+    EXPECT_EQ(dir_.names(), std::set<std::string>{"taken.M17"});
+    EXPECT_EQ(readFile(path("taken.M17")), "someone else's file");
 }
 
 // ---- mkcatalogue --------------------------------------------------------------
@@ -463,38 +348,27 @@ struct CommandCase {
     bool writes;
 };
 
-void PrintTo(const CommandCase& c, std::ostream* os) {
-    *os << "mkcatalogue " << c.arguments;
-}
-
-class Mkcatalogue : public SampleCatalogue {
+class Mkcatalogue : public SampleCatalogue, public ::testing::WithParamInterface<CommandCase> {
 protected:
     int run(std::string arguments) {
         auto at = arguments.find("{}");
         if (at != std::string::npos)
             arguments.replace(at, 2, "'" + path("out file.M17") + "'");
-        std::string cmd = std::string("'") + MKCATALOGUE_EXE + "' " + arguments + " >'" +
-                          path("stdout") + "' 2>'" + path("stderr") + "'";
-        int rc = std::system(cmd.c_str());
+        int rc = std::system((std::string("'") + MKCATALOGUE_EXE + "' " + arguments + " >'" +
+                              path("stdout") + "' 2>'" + path("stderr") + "'")
+                                 .c_str());
         return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    }
-    std::string stderrText() {
-        std::ifstream in(path("stderr"));
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 };
 
-class MkcatalogueArguments : public Mkcatalogue,
-                             public ::testing::WithParamInterface<CommandCase> {};
-
-TEST_P(MkcatalogueArguments, ExitStatusAndOutputFile) {
+TEST_P(Mkcatalogue, ExitStatusAndOutputFile) {
     const auto& c = GetParam();
     EXPECT_EQ(run(c.arguments), c.status);
     EXPECT_EQ(fs::exists(path("out file.M17")), c.writes);
-    EXPECT_EQ(stderrText().empty(), c.status == 0) << stderrText();
+    EXPECT_EQ(readFile(path("stderr")).empty(), c.status == 0) << readFile(path("stderr"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, MkcatalogueArguments,
+INSTANTIATE_TEST_SUITE_P(Arguments, Mkcatalogue,
                          ::testing::Values(CommandCase{"Help", "--help", 0, false},
                                            CommandCase{"Defaults", "{}", 0, true},
                                            CommandCase{"NoPath", "--items 5", 2, false},
@@ -506,25 +380,23 @@ INSTANTIATE_TEST_SUITE_P(Arguments, MkcatalogueArguments,
                          [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(Mkcatalogue, OptionsReachTheFile) {
-    ASSERT_FALSE(fs::exists(path("truth.tsv")));
     ASSERT_EQ(run("--items 20 --subjects=50 --publishers 4 --types 3 --seed 9 --null-product "
                   "--truth '" +
                   path("truth.tsv") + "' {}"),
               0);
     EXPECT_FALSE(readTruth(path("truth.tsv"))["Subjects"].empty());
-    auto db = engine::DatabaseEngine().OpenDatabase(path("out file.M17"));
-    EXPECT_EQ(readTable(*db, "MERVANE RECORDS").size(), 20u);
-    EXPECT_EQ(readTable(*db, "Subjects").size(), 50u);
-    EXPECT_EQ(readTable(*db, "Publishers").size(), 4u);
-    EXPECT_EQ(readTable(*db, "Types").size(), 3u);
+    auto db = open("out file.M17");
+    for (auto [table, rows] : {std::pair{"MERVANE RECORDS", 20u}, std::pair{"Subjects", 50u},
+                               std::pair{"Publishers", 4u}, std::pair{"Types", 3u}})
+        EXPECT_EQ(readTable(*db, table).size(), rows) << table;
     EXPECT_TRUE(readTable(*db, "FILEINFO").at(0).at(0).IsNull());
 }
 
 TEST_F(Mkcatalogue, ExistingPathIsRefused) {
-    std::ofstream(path("out file.M17")) << "keep me";
+    testsupport::writeFile(path("out file.M17"), "keep me");
     EXPECT_EQ(run("--items 5 {}"), 1);
-    EXPECT_NE(stderrText().find("exists"), std::string::npos);
-    EXPECT_EQ(fs::file_size(path("out file.M17")), 7u);
+    EXPECT_NE(readFile(path("stderr")).find("exists"), std::string::npos);
+    EXPECT_EQ(readFile(path("out file.M17")), "keep me");
 }
 
 } // namespace
