@@ -20,22 +20,39 @@ namespace engine {
 
 namespace {
 
-// A lookup table, the item fields that name its codes (as lost-and-found
-// columns) and the statement that moves a b-tree's rows into it.
-struct Lookup {
+// Where a b-tree's rows go: a table, and for each of its columns the
+// lost-and-found field that fills it, the row's key first.
+struct Home {
     const char* table;
+    std::vector<std::pair<const char*, const char*>> columns;
+};
+
+const Home itemHome = {"MERVANE RECORDS",
+                       {{"Item Number", "id"},
+                        {"Title", "c1"},
+                        {"Author", "c2"},
+                        {"Subject 1", "c3"},
+                        {"Subject 2", "c4"},
+                        {"Publisher", "c5"},
+                        {"Item Type", "c6"},
+                        {"Year", "c7"},
+                        {"ISBN", "c8"},
+                        {"Notes", "c9"}}};
+const Home infoHome = {
+    "FILEINFO",
+    {{"rowid", "id"}, {"Product Name", "c0"}, {"Catalogue Name", "c1"}, {"Created", "c2"}}};
+
+// A lookup table and the item fields that name its codes (as lost-and-found
+// columns).
+struct Lookup {
+    Home home;
     std::vector<const char*> references;
-    const char* insert;
 };
 
 const Lookup lookups[] = {
-    {"Subjects",
-     {"c3", "c4"},
-     "INSERT OR IGNORE INTO main.[Subjects] (rowid, [Subject Code], [Subject Name]) "},
-    {"Publishers",
-     {"c5"},
-     "INSERT OR IGNORE INTO main.[Publishers] (rowid, [Publisher Code], [Publisher Name]) "},
-    {"Types", {"c6"}, "INSERT OR IGNORE INTO main.[Types] (rowid, [Type Code], [Type Name]) "}};
+    {{"Subjects", {{"rowid", "id"}, {"Subject Code", "c0"}, {"Subject Name", "c1"}}}, {"c3", "c4"}},
+    {{"Publishers", {{"rowid", "id"}, {"Publisher Code", "c0"}, {"Publisher Name", "c1"}}}, {"c5"}},
+    {{"Types", {{"rowid", "id"}, {"Type Code", "c0"}, {"Type Name", "c1"}}}, {"c6"}}};
 
 // How close a match must be. Every code an item column names must be in the
 // table (a few may be lost with damaged pages), most of the table's codes
@@ -244,15 +261,10 @@ public:
 
         for (const char* sql : catalogueTables())
             exec(db_, sql);
-        move(*items, "MERVANE RECORDS",
-             "INSERT OR IGNORE INTO main.[MERVANE RECORDS] ([Item Number], [Title], [Author], "
-             "[Subject 1], [Subject 2], [Publisher], [Item Type], [Year], [ISBN], [Notes]) "
-             "SELECT id, c1, c2, c3, c4, c5, c6, c7, c8, c9");
-        move(*info, "FILEINFO",
-             "INSERT INTO main.[FILEINFO] (rowid, [Product Name], [Catalogue Name], [Created]) "
-             "SELECT id, c0, c1, c2");
+        move(*items, itemHome);
+        move(*info, infoHome);
         for (const auto& [lookup, group] : homes)
-            move(*group, lookup->table, std::string(lookup->insert) + "SELECT id, c0, c1");
+            move(*group, lookup->home);
         keepTheRest();
         for (const char* sql : catalogueIndexes())
             exec(db_, sql);
@@ -394,14 +406,24 @@ private:
         }
     }
 
-    // Moves g's rows into table with insert (completed by the FROM clause);
-    // rows the table refuses stay.
-    void move(const Group& g, const std::string& table, const std::string& insert) {
-        exec(db_, insert + " FROM " + laf_ + " WHERE " + g.where);
+    // Moves g's rows into its home. Rows the table refuses (a key taken, a
+    // check failed) stay, unless the table holds the very same row.
+    void move(const Group& g, const Home& home) {
+        std::string names, fields, same;
+        for (const auto& [column, field] : home.columns) {
+            const std::string name =
+                std::string(column) == "rowid" ? std::string("rowid") : quoteIdent(column);
+            names += (names.empty() ? "" : ", ") + name;
+            fields += (fields.empty() ? "" : ", ") + std::string(field);
+            same += (same.empty() ? "" : " AND ") + name + " IS " + field;
+        }
+        const std::string table = "main." + quoteIdent(home.table);
+        exec(db_, "INSERT OR IGNORE INTO " + table + " (" + names + ") SELECT " + fields +
+                      " FROM " + laf_ + " WHERE " + g.where);
         if (sqlite3_changes64(db_) == g.rows)
             dropped_.insert(&g);
         else
-            partly_[&g] = table;
+            refused_[&g] = "NOT EXISTS (SELECT 1 FROM " + table + " WHERE " + same + ")";
     }
 
     // Copies into the new file's own lost-and-found table the rows that were
@@ -415,8 +437,8 @@ private:
             if (dropped_.count(&g))
                 continue;
             std::string where = g.where;
-            if (auto p = partly_.find(&g); p != partly_.end())
-                where += " AND id NOT IN (SELECT rowid FROM main." + quoteIdent(p->second) + ")";
+            if (auto r = refused_.find(&g); r != refused_.end())
+                where += " AND " + r->second;
             exec(db_, "INSERT INTO main." + quoteIdent(name_) + " SELECT * FROM " + laf_ +
                           " WHERE " + where);
         }
@@ -425,8 +447,9 @@ private:
     sqlite3* db_;
     std::string schemaName_, schema_, name_, laf_;
     std::map<long long, Group> byRoot_;
-    std::set<const Group*> dropped_;             // moved whole, or index b-trees
-    std::map<const Group*, std::string> partly_; // moved but for rows the table refused
+    std::set<const Group*> dropped_;              // moved whole, or index b-trees
+    std::map<const Group*, std::string> refused_; // moved but for rows the table refused:
+                                                  // the condition that picks those
 };
 
 } // namespace

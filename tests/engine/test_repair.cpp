@@ -3,6 +3,7 @@
 // recovery reads from the damaged bytes; sound files and bad input stay as
 // they were.
 #include "engine.h"
+#include "repair_catalogue.h"
 #include "samplegen.h"
 #include "support.h"
 
@@ -690,6 +691,51 @@ INSTANTIATE_TEST_SUITE_P(Repair, SchemaLost, ::testing::ValuesIn(schemaDamages),
                          [](const ::testing::TestParamInfo<SchemaDamage>& d) {
                              return std::string(d.param.name);
                          });
+
+// Rows recovered twice under one key: a copy equal to the row moved goes,
+// one that differs stays in lost_and_found, for every table moved into. The
+// copies lie apart from their b-trees' other rows.
+TEST(Repair, RefusedRowsStayUnlessTheSameRowMoved) {
+    TempDir dir;
+    const std::string recovered = dir / "recovered.db", fresh = dir / "fresh.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(recovered.c_str(), &db), SQLITE_OK);
+    std::string sql = "BEGIN; CREATE TABLE laf (rootpgno INTEGER, pgno INTEGER, nfield INTEGER, id "
+                      "INTEGER, c0, c1, c2, c3, c4, c5, c6, c7, c8, c9);"
+                      "INSERT INTO laf (rootpgno, nfield, id, c0, c1, c2) VALUES "
+                      "(2, 3, 1, 'Mervane 1.7', 'c', '2001');";
+    for (int i = 1; i <= 30; ++i)
+        sql += "INSERT INTO laf VALUES (3, 0, 10, " + std::to_string(i) + ", NULL, 'title " +
+               std::to_string(i) + "', 'a', " + std::to_string(i % 10 + 1) + ", -1, " +
+               std::to_string(i % 5 + 1) + ", " + std::to_string(i % 3 + 1) + ", 1990, '', '');";
+    for (const auto& [root, codes] : {std::pair{4, 10}, {5, 5}, {6, 3}})
+        for (int c = 1; c <= codes; ++c)
+            sql += "INSERT INTO laf (rootpgno, nfield, id, c0, c1) VALUES (" +
+                   std::to_string(root) + ", 2, " + std::to_string(c) + ", " + std::to_string(c) +
+                   ", 'n" + std::to_string(c) + "');";
+    sql += "INSERT INTO laf SELECT * FROM laf WHERE id = 6 AND rootpgno = 3;"
+           "INSERT INTO laf VALUES (3, 0, 10, 5, NULL, 'other', 'a', 6, -1, 1, 3, 1990, '', '');"
+           "INSERT INTO laf (rootpgno, nfield, id, c0, c1) VALUES (5, 2, 3, 6, 'other');"
+           "INSERT INTO laf SELECT * FROM laf WHERE rootpgno = 2; COMMIT";
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ASSERT_EQ(sqlite3_open(fresh.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, ("ATTACH '" + recovered + "' AS recovered; BEGIN").c_str(), nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_TRUE(engine::rebuildCatalogue(db, "recovered", "laf"));
+    ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    Raw after(fresh);
+    EXPECT_EQ(after.one("SELECT (SELECT count(*) FROM [MERVANE RECORDS]) || (SELECT count(*) "
+                        "FROM Subjects) || (SELECT count(*) FROM Publishers) || (SELECT "
+                        "count(*) FROM Types) || (SELECT count(*) FROM FILEINFO)"),
+              "3010531");
+    EXPECT_EQ(after.one("SELECT Title FROM [MERVANE RECORDS] WHERE [Item Number] = 5"), "title 5");
+    EXPECT_EQ(after.rows("SELECT rootpgno || ':' || id || ':' || c1 FROM laf ORDER BY 1"),
+              (std::vector<std::string>{"3:5:other", "5:3:other"}));
+}
 
 // Publishers and types with the same codes, each named by the items: nothing
 // tells the two b-trees apart, so both stay in lost_and_found; Subjects does not.
