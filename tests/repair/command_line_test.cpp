@@ -5,31 +5,22 @@
 
 #include "module1.h"
 
-#include <gtest/gtest.h>
-
 using namespace repairtest;
 
 namespace {
 
-// The error number a call raises, 0 when it raises none.
-template <class F> long raised(F&& f) {
-    try {
-        f();
-    } catch (const engine::Error& e) {
-        return e.Number();
-    }
-    return 0;
-}
-
-struct Reading {
+// One argument vector and what it must give: the path (with or without the
+// switch) or an error.
+struct Case {
     const char* name;
-    std::string text;
-    long error; // 0: read without error
+    std::vector<std::string> args;
     std::string path;
     bool version4;
+    long error; // 0: no error
 };
-void PrintTo(const Reading& r, std::ostream* os) {
-    *os << r.name;
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
 }
 
 std::string repeat(const std::string& s, int n) {
@@ -39,31 +30,40 @@ std::string repeat(const std::string& s, int n) {
     return out;
 }
 
-class ReadCommandLineTest : public testing::TestWithParam<Reading> {};
+const auto caseName = [](const auto& row) { return std::string(row.param.name); };
+
+class ReadCommandLineTest : public testing::TestWithParam<Case> {};
 
 TEST_P(ReadCommandLineTest, ReadsPathAndSwitchOrRaises) {
-    const Reading& r = GetParam();
+    const Case& c = GetParam();
+    std::vector<const char*> argv{"repair"};
+    for (const auto& a : c.args)
+        argv.push_back(a.c_str());
     Module1::CommandLine cl;
-    ASSERT_EQ(raised([&] { cl = Module1::ReadCommandLine(r.text); }), r.error);
-    EXPECT_EQ(cl.path, r.path);
-    EXPECT_EQ(cl.version4, r.version4);
+    ASSERT_EQ(raised([&] {
+                  cl = Module1::ReadCommandLine(
+                      Module1::ArgumentText(int(argv.size()), argv.data()));
+              }),
+              c.error);
+    EXPECT_EQ(cl.path, c.path);
+    EXPECT_EQ(cl.version4, c.version4);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Limits, ReadCommandLineTest,
     testing::Values(
         // The quote at 32,767 fits, but the search behind it starts at 32,768.
-        Reading{"FirstQuoteAtLimit", repeat("a", 32766) + "\"x\"", 6, "", false},
-        Reading{"SecondQuoteTooFar", repeat("a", 32765) + "\"\"", 6, "", false},
-        Reading{"RestStartsAtLimit", repeat("a", 32763) + "\"\"x-v4", 0, "", true},
-        Reading{"RestBeyondEnd", repeat("a", 32763) + "\"\"", 0, "", false},
+        Case{"FirstQuoteAtLimit", {repeat("a", 32766) + "\"x\""}, "", false, 6},
+        Case{"SecondQuoteTooFar", {repeat("a", 32765) + "\"\""}, "", false, 6},
+        Case{"RestStartsAtLimit", {repeat("a", 32763) + "\"\"x-v4"}, "", true, 0},
+        Case{"RestBeyondEnd", {repeat("a", 32763) + "\"\""}, "", false, 0},
         // Positions count characters, not bytes: 20,000 two-byte characters fit.
-        Reading{"MultiByteCharacters", repeat("\xc3\xa9", 20000) + "\"x\" -v4", 0, "x", true},
-        Reading{"MultiBytePassedOver", "\"a\"\xc3\xa9-v4", 0, "a", true},
-        Reading{"LongUnquotedText", repeat("b", 100000) + " -v4", 0, repeat("b", 100000), true},
-        Reading{"OnlyBlanks", "   ", 0, "", false},
-        Reading{"QuotedEmptyPath", "\"\" -v4", 0, "", true}),
-    [](const auto& row) { return row.param.name; });
+        Case{"MultiByteCharacters", {repeat("\xc3\xa9", 20000) + "\"x\"", "-v4"}, "x", true, 0},
+        Case{"MultiBytePassedOver", {"\"a\"\xc3\xa9-v4"}, "a", true, 0},
+        Case{"LongUnquotedText", {repeat("b", 100000), "-v4"}, repeat("b", 100000), true, 0},
+        Case{"OnlyBlanks", {"", "", "", ""}, "", false, 0},
+        Case{"QuotedEmptyPath", {"\"\"", "-v4"}, "", true, 0}),
+    caseName);
 
 TEST(SwitchIndexTest, QuotedFormLowersBaseAndOverflowsBelowRange) {
     EXPECT_EQ(Module1::SwitchIndex(true, 1), 1);
@@ -72,81 +72,70 @@ TEST(SwitchIndexTest, QuotedFormLowersBaseAndOverflowsBelowRange) {
     EXPECT_EQ(raised([] { Module1::SwitchIndex(false, -32768); }), engine::err::Overflow);
 }
 
-// One command line given to the built program as an argument vector, and what
-// it must do: run on path (with or without the switch) or fail with error.
-struct Row {
-    const char* name;
-    std::vector<std::string> args;
-    std::string path; // "" for an error row
-    bool version4;
-    long error;
-};
-void PrintTo(const Row& r, std::ostream* os) {
-    *os << r.name;
-}
+class CommandLineRunTest : public testing::TestWithParam<Case> {};
 
-class CommandLineRunTest : public testing::TestWithParam<Row> {};
-
+// Each catalogue has stale copies; those of Books.M17 are links, which the
+// new copies must replace rather than write through.
 TEST_P(CommandLineRunTest, RunsOnThePathItNamesOrTouchesNothing) {
-    const Row& row = GetParam();
+    const Case& c = GetParam();
     TempDir dir;
     for (const char* name : {"My Books.M17", "Books.M17"})
         writeFile(dir.at(name), sampleBytes(300));
+    writeFile(dir.at("My Books.M17.FIX"), "stale repair copy");
+    writeFile(dir.at("My Books.M17.KEEP"), "stale safety copy");
+    writeFile(dir.at("victim"), "not to be written");
+    for (const char* name : {"Books.M17.FIX", "Books.M17.KEEP"})
+        ASSERT_EQ(::symlink("victim", dir.at(name).c_str()), 0);
     writeFile(dir.at("My.FIX"), "stale"); // a failure before the run must leave it
     const std::string original = readBack(dir.at("Books.M17"));
-    auto before = snapshot(dir.work());
-    Outcome o = run(dir, REPAIR_EXE, row.args);
-    auto after = snapshot(dir.work());
+    auto before = snapshot(dir.work);
+    const Outcome o = run(dir, REPAIR_EXE, c.args);
+    auto after = snapshot(dir.work);
     EXPECT_EQ(o.out, "");
-    if (row.error != 0) {
-        EXPECT_EQ(o.exitCode, 1);
-        EXPECT_EQ(o.err.rfind("repair: error " + std::to_string(row.error) + ": ", 0), 0u) << o.err;
-        EXPECT_EQ(after, before);
-        return;
-    }
-    ASSERT_EQ(o.exitCode, 0) << o.err;
-    EXPECT_EQ(o.err, "");
-    const std::string path = dir.at(row.path);
-    EXPECT_EQ(schemaFormat(path), row.version4 ? 4 : 1);
-    EXPECT_EQ(readBack(path), original);
-    EXPECT_EQ(readBack(path + ".FIX"), original);
-    EXPECT_EQ(readFile(path + ".KEEP"), sampleBytes(300));
-    // Nothing but the catalogue and its two copies changed.
-    for (const auto& name : {row.path, row.path + ".FIX", row.path + ".KEEP"}) {
-        before.erase(name);
-        EXPECT_EQ(after.erase(name), 1u) << name;
+    ASSERT_TRUE(endedWith(o, c.error));
+    if (c.error == 0) {
+        EXPECT_EQ(o.err, "");
+        const std::string path = dir.at(c.path);
+        EXPECT_EQ(schemaFormat(path), c.version4 ? 4 : 1);
+        EXPECT_EQ(readBack(path), original);
+        EXPECT_EQ(readBack(path + ".FIX"), original);
+        EXPECT_EQ(readFile(path + ".KEEP"), sampleBytes(300));
+        // Nothing but the catalogue and its two copies changed, into files.
+        for (const auto& name : {c.path, c.path + ".FIX", c.path + ".KEEP"}) {
+            EXPECT_EQ(after[name].rfind("file ", 0), 0u) << name;
+            before.erase(name);
+            after.erase(name);
+        }
     }
     EXPECT_EQ(after, before);
 }
 
+const std::string my = "My Books.M17";
+
 INSTANTIATE_TEST_SUITE_P(
     ArgumentTable, CommandLineRunTest,
-    testing::Values(
-        Row{"QuotedWithSwitch", {"My Books.M17", "-v4"}, "My Books.M17", true, 0},
-        Row{"QuotedAlone", {"My Books.M17"}, "My Books.M17", false, 0},
-        Row{"RestTrimmed", {"My Books.M17", "", "", "-v4"}, "My Books.M17", true, 0},
-        Row{"HyphenPassedOver", {"\"My", "Books.M17\"-v4"}, "My Books.M17", false, 0},
-        Row{"LetterPassedOver", {"\"My", "Books.M17\"x-v4"}, "My Books.M17", true, 0},
-        Row{"OnlyFieldZeroWhenQuoted", {"My Books.M17", "extra", "-v4"}, "My Books.M17", false, 0},
-        Row{"TextBeforeQuoteIgnored", {"-v4", "My Books.M17"}, "My Books.M17", false, 0},
-        Row{"UnquotedWithSwitch", {"Books.M17", "-v4"}, "Books.M17", true, 0},
-        Row{"SwitchIsCaseSensitive", {"Books.M17", "-V4"}, "Books.M17", false, 0},
-        Row{"TwoBlanksGiveEmptyField", {"Books.M17", "", "-v4"}, "Books.M17", false, 0},
-        Row{"LaterFieldsIgnored", {"Books.M17", "-v4", "extra"}, "Books.M17", true, 0},
-        Row{"UnquotedAlone", {"Books.M17"}, "Books.M17", false, 0},
-        Row{"LongTextBeforeQuote",
-            {std::string(30000, 'a'), "My Books.M17"},
-            "My Books.M17",
-            false,
-            0},
-        Row{"OwnQuotesKept", {"\"My Books.M17\"", "-v4"}, "My Books.M17", true, 0},
-        Row{"WholeLineAsOneArgument", {"\"My Books.M17\" -v4"}, "My Books.M17", true, 0},
-        Row{"UnquotedPathCutAtBlank", {"My", "Books.M17"}, "", false, 53},
-        Row{"SwitchFirstIsPath", {"-v4", "Books.M17"}, "", false, 53},
-        Row{"EmptyPath", {"", "-v4"}, "", false, 53},
-        Row{"NoClosingQuote", {"\"My", "Books.M17"}, "", false, 5},
-        Row{"NoArguments", {}, "", false, 9},
-        Row{"QuoteBeyondLimit", {std::string(32767, 'a') + "\"x\""}, "", false, 6}),
-    [](const auto& row) { return row.param.name; });
+    testing::Values(Case{"QuotedWithSwitch", {my, "-v4"}, my, true, 0},
+                    Case{"QuotedAlone", {my}, my, false, 0},
+                    Case{"RestTrimmed", {my, "", "", "-v4"}, my, true, 0},
+                    Case{"HyphenPassedOver", {"\"My", "Books.M17\"-v4"}, my, false, 0},
+                    Case{"LetterPassedOver", {"\"My", "Books.M17\"x-v4"}, my, true, 0},
+                    Case{"OnlyFieldZeroWhenQuoted", {my, "extra", "-v4"}, my, false, 0},
+                    Case{"TextBeforeQuoteIgnored", {"-v4", my}, my, false, 0},
+                    Case{"UnquotedWithSwitch", {"Books.M17", "-v4"}, "Books.M17", true, 0},
+                    Case{"SwitchIsCaseSensitive", {"Books.M17", "-V4"}, "Books.M17", false, 0},
+                    Case{
+                        "TwoBlanksGiveEmptyField", {"Books.M17", "", "-v4"}, "Books.M17", false, 0},
+                    Case{"LaterFieldsIgnored", {"Books.M17", "-v4", "x"}, "Books.M17", true, 0},
+                    Case{"UnquotedAlone", {"Books.M17"}, "Books.M17", false, 0},
+                    Case{"LongTextBeforeQuote", {std::string(30000, 'a'), my}, my, false, 0},
+                    Case{"OwnQuotesKept", {"\"My Books.M17\"", "-v4"}, my, true, 0},
+                    Case{"WholeLineAsOneArgument", {"\"My Books.M17\" -v4"}, my, true, 0},
+                    Case{"UnquotedPathCutAtBlank", {"My", "Books.M17"}, "", false, 53},
+                    Case{"SwitchFirstIsPath", {"-v4", "Books.M17"}, "", false, 53},
+                    Case{"EmptyPath", {"", "-v4"}, "", false, 53},
+                    Case{"NoClosingQuote", {"\"My", "Books.M17"}, "", false, 5},
+                    Case{"NoArguments", {}, "", false, 9},
+                    Case{"QuoteBeyondLimit", {std::string(32767, 'a') + "\"x\""}, "", false, 6}),
+    caseName);
 
 } // namespace

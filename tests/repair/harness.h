@@ -1,6 +1,6 @@
 // Test helpers for the repair program: scratch folders, running a program
-// the way a shell would, folder snapshots and catalogues read back through
-// the engine.
+// the way a shell would, folder snapshots, catalogues read back through the
+// engine and the checks on how a run ended.
 #pragma once
 
 #include "engine.h"
@@ -10,16 +10,17 @@
 #include <linux/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -30,9 +31,7 @@ namespace fs = std::filesystem;
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
@@ -40,33 +39,53 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
 }
 
 inline bool exists(const std::string& path) {
-    struct stat sb {};
-    return ::lstat(path.c_str(), &sb) == 0;
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+// The big-endian number in bytes [offset, offset + size) of bytes.
+inline long bigEndian(const std::string& bytes, size_t offset, size_t size) {
+    long value = 0;
+    for (size_t i = offset; i < offset + size && i < bytes.size(); ++i)
+        value = value * 256 + static_cast<unsigned char>(bytes[i]);
+    return value;
+}
+
+// The schema format number in a file's header.
+inline long schemaFormat(const std::string& path) {
+    return bigEndian(readFile(path), 44, 4);
+}
+
+// The error number a call raises (its text into text when given), 0 when it
+// raises none.
+template <class F> long raised(F&& f, std::string* text = nullptr) {
+    try {
+        f();
+    } catch (const engine::Error& e) {
+        if (text)
+            *text = e.Text();
+        return e.Number();
+    }
+    return 0;
 }
 
 // A scratch folder: root holds the runs' captured output, work the files
 // under test (and is where the programs run). Removed by the destructor.
-class TempDir {
-public:
+struct TempDir {
     TempDir() {
         std::string pattern = (fs::temp_directory_path() / "repair-test-XXXXXX").string();
-        root_ = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp failed");
-        fs::create_directory(work_ = root_ + "/work");
+        root = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp failed");
+        fs::create_directory(work = root + "/work");
     }
     ~TempDir() {
         std::error_code ec;
-        fs::permissions(work_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(root_, ec);
+        fs::permissions(work, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(root, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
-    const std::string& root() const { return root_; }
-    const std::string& work() const { return work_; }
-    std::string at(const std::string& name) const { return work_ + "/" + name; }
-
-private:
-    std::string root_;
-    std::string work_;
+    std::string at(const std::string& name) const { return work + "/" + name; }
+    std::string root, work;
 };
 
 struct ChildOptions {
@@ -74,14 +93,16 @@ struct ChildOptions {
     bool filePermissionsApply = false;    // as root: without the capabilities that pass over them
 };
 
-// Takes from this process, and from every program it executes, the two
-// capabilities with which root passes over file permissions, so that the
-// permission bits hold for it as for any user. Its identity, and so the way
-// into the folders above the build, stays as it was. False when the system
-// refuses (no CAP_SETPCAP); the process is then unchanged or must end.
+// The exit of a child that could not be made subject to file permissions.
+constexpr int permissionsCannotApply = 125;
+
+// Takes from every program this process executes the two capabilities with
+// which root passes over file permissions, so that the permission bits hold
+// for it as for any user. Its identity, and so the way into the folders above
+// the build, stays as it was. False when the system refuses (no CAP_SETPCAP).
 inline bool dropPermissionOverrides() {
     const int caps[] = {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH};
-    // The bounding set first: a root process's execve grants it in full.
+    // A root process's execve grants the bounding set and the inheritable set.
     for (int cap : caps)
         if (::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0)
             return false;
@@ -89,40 +110,15 @@ inline bool dropPermissionOverrides() {
     __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
     if (::syscall(SYS_capget, &header, data) != 0)
         return false;
-    for (int cap : caps) {
-        const __u32 bit = 1u << (cap % 32);
-        data[cap / 32].effective &= ~bit;
-        data[cap / 32].permitted &= ~bit;
-        data[cap / 32].inheritable &= ~bit;
-    }
+    for (int cap : caps)
+        data[cap / 32].inheritable &= ~(1u << (cap % 32));
     return ::syscall(SYS_capset, &header, data) == 0;
-}
-
-// Whether a child can be made subject to file permissions: always for a
-// user other than root, for root when dropPermissionOverrides works here.
-// Asked once, in a child of its own.
-inline bool filePermissionsCanApply() {
-    static const int answer = [] {
-        if (::geteuid() != 0)
-            return 1;
-        pid_t pid = ::fork();
-        if (pid == 0)
-            ::_exit(dropPermissionOverrides() ? 0 : 1);
-        int status = 0;
-        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-                       WEXITSTATUS(status) == 0
-                   ? 1
-                   : 0;
-    }();
-    return answer == 1;
 }
 
 // How a child ended (exitCode -1 when a signal ended it), and what it printed.
 struct Outcome {
-    int exitCode = -1;
-    int signal = 0;
-    std::string out;
-    std::string err;
+    int exitCode = -1, signal = 0;
+    std::string out, err;
 };
 
 // Runs exe with args (no shell) in dir's work folder and waits for it.
@@ -132,8 +128,7 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    const std::string outName = dir.root() + "/stdout", errName = dir.root() + "/stderr";
-    const bool drop = options.filePermissionsApply && ::geteuid() == 0;
+    const std::string outName = dir.root + "/stdout", errName = dir.root + "/stderr";
     pid_t pid = ::fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -143,17 +138,27 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
         struct rlimit lim = {options.fileSizeLimit, options.fileSizeLimit};
         ::signal(SIGXFSZ, SIG_IGN);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
-            ::chdir(dir.work().c_str()) != 0 || ::setrlimit(RLIMIT_FSIZE, &lim) != 0 ||
-            (drop && !dropPermissionOverrides()))
+            ::chdir(dir.work.c_str()) != 0 || ::setrlimit(RLIMIT_FSIZE, &lim) != 0)
             ::_exit(126);
+        if (options.filePermissionsApply && ::geteuid() == 0 && !dropPermissionOverrides())
+            ::_exit(permissionsCannotApply);
         ::execv(exe.c_str(), argv.data());
         ::_exit(127);
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
-    Outcome o{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-              WIFSIGNALED(status) ? WTERMSIG(status) : 0, readFile(outName), readFile(errName)};
-    return o;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            WIFSIGNALED(status) ? WTERMSIG(status) : 0, readFile(outName), readFile(errName)};
+}
+
+// Whether a run ended as expected: with exit 0 for error 0, else with exit 1
+// after a line that names the error's number.
+inline testing::AssertionResult endedWith(const Outcome& o, long error) {
+    const std::string line = "repair: error " + std::to_string(error) + ": ";
+    if (error ? o.exitCode == 1 && o.err.rfind(line, 0) == 0 : o.exitCode == 0)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "exit " << o.exitCode << ", signal " << o.signal << ": " << o.err;
 }
 
 // Each entry of a folder: its name against "file <size and hash>",
@@ -161,18 +166,14 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
 inline std::map<std::string, std::string> snapshot(const std::string& folder) {
     std::map<std::string, std::string> entries;
     for (const auto& e : fs::directory_iterator(folder)) {
-        std::string& entry = entries[e.path().filename().string()];
-        if (e.is_symlink())
-            entry = "link " + fs::read_symlink(e.path()).string();
-        else if (e.is_directory())
-            entry = "folder";
-        else if (!e.is_regular_file())
-            entry = "special file";
-        else {
-            std::string bytes = readFile(e.path().string());
-            entry = "file " + std::to_string(bytes.size()) + " bytes, hash " +
-                    std::to_string(std::hash<std::string>{}(bytes));
-        }
+        // A pipe is never opened: that would wait for a writer.
+        const std::string bytes = e.is_regular_file() ? readFile(e.path()) : "";
+        entries[e.path().filename()] =
+            e.is_symlink()         ? "link " + fs::read_symlink(e.path()).string()
+            : e.is_directory()     ? "folder"
+            : !e.is_regular_file() ? "special file"
+                                   : "file " + std::to_string(bytes.size()) + " bytes, hash " +
+                                         std::to_string(std::hash<std::string>{}(bytes));
     }
     return entries;
 }
@@ -231,15 +232,6 @@ inline std::string readBack(const std::string& path) {
         problems += "; error " + std::to_string(e.Number()) + ": " + e.Text();
     }
     return "rows " + std::to_string(rows) + " digest " + std::to_string(digest) + problems;
-}
-
-// The schema format number in the file's header (bytes 44 to 47).
-inline int schemaFormat(const std::string& path) {
-    std::string b = readFile(path) + std::string(48, '\0');
-    int value = 0;
-    for (int i = 44; i < 48; ++i)
-        value = value * 256 + static_cast<unsigned char>(b[i]);
-    return value;
 }
 
 } // namespace repairtest
