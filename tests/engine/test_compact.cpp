@@ -133,6 +133,7 @@ struct FormatCase {
     long options;
     unsigned format;
     bool fromFormatOne; // compact a format-1 copy of the source instead
+    friend void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.options; }
 };
 
 } // namespace

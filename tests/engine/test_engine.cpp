@@ -74,6 +74,7 @@ struct WalkCase {
     bool codeFirst;
     Names rows;
     std::vector<std::pair<std::string, int>> walk;
+    friend void PrintTo(const WalkCase& c, std::ostream* os) { *os << c.name; }
 };
 
 const Names mixed = {

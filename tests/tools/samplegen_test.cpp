@@ -141,6 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Products, CatalogueSchema,
 struct Sizes {
     const char* name;
     long items, subjects, publishers, types;
+    friend void PrintTo(const Sizes& z, std::ostream* os) { *os << z.name; }
 };
 
 class SampleContent : public SampleCatalogue, public ::testing::WithParamInterface<Sizes> {};
@@ -335,6 +336,7 @@ struct CommandCase {
     std::string arguments; // {} stands for the output path
     int status;
     bool writes;
+    friend void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.arguments; }
 };
 
 class Mkcatalogue : public SampleCatalogue, public ::testing::WithParamInterface<CommandCase> {
