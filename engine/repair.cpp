@@ -374,8 +374,14 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path,
         if (schemaLost)
             exec(rebuilt.get(), "DETACH recovered");
         const TempFile& result = fresh ? *fresh : out;
-        DbHandle peer = openConnection(result.path(), SQLITE_OPEN_READONLY);
-        CheckReport report = checkDatabase(rebuilt.get(), peer.get());
+        // A rebuilt catalogue's indexes were all just built from its tables
+        // by SQLite itself, so comparing them with the tables again would
+        // check SQLite against itself; its pages and rows are still checked.
+        DbHandle peer;
+        if (!schemaLost)
+            peer = openConnection(result.path(), SQLITE_OPEN_READONLY);
+        CheckReport report =
+            schemaLost ? quickCheck(rebuilt.get()) : checkDatabase(rebuilt.get(), peer.get());
         if (!report.sound())
             throw Error(err::RepairFailed,
                         "The database '" + path + "' could not be repaired: the rebuilt file " +
