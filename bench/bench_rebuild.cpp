@@ -107,13 +107,7 @@ int main(int argc, char** argv) {
             ::sync();
             tb = timeOf([&] { engine::DatabaseEngine().RepairDatabase(b); });
         };
-        if (r % 2) {
-            sideB();
-            sideA();
-        } else {
-            sideA();
-            sideB();
-        }
+        bench::inTurn(r, sideA, sideB);
         if (one(b, "SELECT count(*) FROM [MERVANE RECORDS]") != std::to_string(items))
             fail("the repair did not bring every item back");
         alone.push_back(ta);

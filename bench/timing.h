@@ -31,17 +31,21 @@ inline double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+// Runs first and second once each, second first in odd rounds.
+template <class First, class Second> void inTurn(int round, First first, Second second) {
+    if (round % 2) {
+        second();
+        first();
+    } else {
+        first();
+        second();
+    }
+}
+
 // Runs first and second rounds times, turning their order round each round.
 template <class First, class Second> void alternate(int rounds, First first, Second second) {
-    for (int r = 0; r < rounds; ++r) {
-        if (r % 2) {
-            second();
-            first();
-        } else {
-            first();
-            second();
-        }
-    }
+    for (int r = 0; r < rounds; ++r)
+        inTurn(r, first, second);
 }
 
 } // namespace bench

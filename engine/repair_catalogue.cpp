@@ -411,8 +411,7 @@ private:
     void move(const Group& g, const Home& home) {
         std::string names, fields, same;
         for (const auto& [column, field] : home.columns) {
-            const std::string name =
-                std::string(column) == "rowid" ? std::string("rowid") : quoteIdent(column);
+            const std::string name = quoteIdent(column);
             names += (names.empty() ? "" : ", ") + name;
             fields += (fields.empty() ? "" : ", ") + std::string(field);
             same += (same.empty() ? "" : " AND ") + name + " IS " + field;
