@@ -4,6 +4,7 @@
 #include "engine.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <stdlib.h>
 
@@ -65,6 +66,20 @@ template <class F> long errorOf(F f) {
         return e.Number();
     }
     return 0;
+}
+
+// SQLite's verdict on the file open on db: "ok", its first complaint, or why
+// it cannot check.
+inline std::string integrity(sqlite3* db) {
+    sqlite3_stmt* st = nullptr;
+    std::string verdict;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+        verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    else
+        verdict = sqlite3_errmsg(db);
+    sqlite3_finalize(st);
+    return verdict;
 }
 
 } // namespace testsupport

@@ -192,15 +192,7 @@ void expectEveryRecoveredRow(const std::string& oracle, const std::string& repai
 
 // SQLite's verdict on the file: "ok", its first complaint, or why it cannot check.
 std::string integrity(const std::string& path) {
-    Raw db(path);
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db.get(), "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
-        return sqlite3_errmsg(db.get());
-    std::string verdict = sqlite3_step(st) == SQLITE_ROW
-                              ? reinterpret_cast<const char*>(sqlite3_column_text(st, 0))
-                              : sqlite3_errmsg(db.get());
-    sqlite3_finalize(st);
-    return verdict;
+    return testsupport::integrity(Raw(path).get());
 }
 
 // Repairs path; returns the engine's error number, 0 for none.

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+using testsupport::integrity;
 using testsupport::TempDir;
 
 namespace {
@@ -35,18 +36,6 @@ sqlite3* open(const std::string& path, int flags) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     return db;
-}
-
-std::string integrity(sqlite3* db) {
-    sqlite3_stmt* st = nullptr;
-    std::string verdict;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) == SQLITE_OK &&
-        sqlite3_step(st) == SQLITE_ROW)
-        verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
-    else
-        verdict = sqlite3_errmsg(db);
-    sqlite3_finalize(st);
-    return verdict;
 }
 
 class CheckAgainstSqlite : public ::testing::TestWithParam<CheckCase> {};
