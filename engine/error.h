@@ -48,9 +48,12 @@ constexpr long RepairFailed = 3433;        // the repair could not produce a sou
 constexpr long HistoryDamaged = 3910;      // the combine history cannot be read or applied
 } // namespace err
 
+// A failure: its number and a text, which is never empty.
 class Error : public std::runtime_error {
 public:
-    Error(long number, const std::string& text) : std::runtime_error(text), number_(number) {}
+    Error(long number, const std::string& text)
+        : std::runtime_error(text.empty() ? "Error " + std::to_string(number) + "." : text),
+          number_(number) {}
     long Number() const noexcept { return number_; }
     std::string Text() const { return what(); }
 

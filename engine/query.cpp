@@ -86,10 +86,7 @@ long long Query::Integer(int column) const {
 }
 
 std::string Query::Text(int column) const {
-    const auto* p = sqlite3_column_text(d_->st.get(), column);
-    const int n = sqlite3_column_bytes(d_->st.get(), column);
-    return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n))
-             : std::string();
+    return columnText(d_->st.get(), column);
 }
 
 std::vector<unsigned char> Query::Blob(int column) const {

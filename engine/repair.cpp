@@ -122,9 +122,11 @@ void recoverInto(sqlite3* db, const std::string& path, const std::string& out,
     // Freed pages hold rows deleted before the damage: they stay deleted.
     check(sqlite3_recover_config(r.p, SQLITE_RECOVER_FREELIST_CORRUPT, &off), nullptr, doing);
     int rc = sqlite3_recover_run(r.p);
+    // The recovery's own message says more than the code's, where it has one.
     if (rc != SQLITE_OK)
-        raise(rc, nullptr,
-              "Cannot recover the data of '" + path + "': " + sqlite3_recover_errmsg(r.p));
+        throw Error(errorNumber(rc),
+                    "Cannot recover the data of '" + path +
+                        "': " + sqliteText(sqlite3_recover_errmsg(r.p), errorMessage(nullptr, rc)));
 }
 
 // A table that rows of the lost-and-found table may go back to.

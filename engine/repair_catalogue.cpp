@@ -75,10 +75,7 @@ bool int32(sqlite3_stmt* st, int col) {
 
 // True when the text column names the product, as FILEINFO's first field does.
 bool isMarker(sqlite3_stmt* st, int col) {
-    const char* t = reinterpret_cast<const char*>(sqlite3_column_text(st, col));
-    return t &&
-           std::string_view(t, static_cast<size_t>(sqlite3_column_bytes(st, col))).substr(0, 8) ==
-               "Mervane ";
+    return columnView(st, col).substr(0, 8) == "Mervane ";
 }
 
 std::vector<long long> sortedSet(std::vector<long long> v) {

@@ -66,7 +66,7 @@ void pragmaCheck(sqlite3* db, const std::string& pragma, Findings& f) {
     const std::string doing = "Cannot check the database";
     Probe q(db, "PRAGMA " + pragma);
     if (isDamage(q.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return;
     }
     check(q.rc(), db, doing);
@@ -76,7 +76,7 @@ void pragmaCheck(sqlite3* db, const std::string& pragma, Findings& f) {
             f.fromSqlite(line);
     }
     if (isDamage(q.rc()))
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
 }
 
 // A value read from a row or an index entry. Text and blobs live in an arena.
@@ -100,13 +100,14 @@ Cell readCell(sqlite3_stmt* st, int col, std::string& arena) {
     }
     case SQLITE_TEXT:
     case SQLITE_BLOB: {
-        const void* p = c.type == SQLITE_TEXT
-                            ? static_cast<const void*>(sqlite3_column_text(st, col))
-                            : sqlite3_column_blob(st, col);
-        c.len = static_cast<std::uint32_t>(sqlite3_column_bytes(st, col));
         c.bits = arena.size();
-        if (c.len)
-            arena.append(static_cast<const char*>(p), c.len);
+        if (c.type == SQLITE_TEXT) {
+            arena += columnView(st, col);
+        } else if (const void* p = sqlite3_column_blob(st, col)) {
+            arena.append(static_cast<const char*>(p),
+                         static_cast<size_t>(sqlite3_column_bytes(st, col)));
+        }
+        c.len = static_cast<std::uint32_t>(arena.size() - c.bits);
         break;
     }
     default:
@@ -273,7 +274,7 @@ bool readShapes(sqlite3* db, std::vector<TableShape>& tables, Findings& f) {
     if (encoding.rc() == SQLITE_OK)
         encoding.step(doing);
     if (isDamage(encoding.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
     check(encoding.rc(), db, doing);
@@ -281,7 +282,7 @@ bool readShapes(sqlite3* db, std::vector<TableShape>& tables, Findings& f) {
     Probe list(db, "SELECT name, wr FROM pragma_table_list WHERE schema='main' AND "
                    "type IN ('table','shadow') AND name NOT IN ('sqlite_schema','sqlite_master')");
     if (isDamage(list.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
     check(list.rc(), db, doing);
@@ -292,7 +293,7 @@ bool readShapes(sqlite3* db, std::vector<TableShape>& tables, Findings& f) {
         tables.push_back(std::move(t));
     }
     if (isDamage(list.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
     for (auto& t : tables) {
@@ -395,7 +396,7 @@ bool scanIndex(sqlite3* db, const TableShape& t, const IndexShape& s, size_t exp
         out.rowids.push_back(rowid);
     }
     if (isDamage(q.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return true;
     }
     if (outOfOrder)
@@ -458,7 +459,7 @@ void compareWithTable(sqlite3* db, const TableShape& t, std::vector<IndexScan>& 
         }
     }
     if (isDamage(q.rc())) {
-        f.structural(sqlite3_errmsg(db));
+        f.structural(errorMessage(db, SQLITE_CORRUPT));
         return;
     }
     for (size_t b = 0; b < n; ++b) {

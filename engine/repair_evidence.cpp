@@ -30,11 +30,6 @@ struct Finalizer {
     ~Finalizer() { sqlite3_finalize(st); }
 };
 
-std::string textOf(sqlite3_stmt* st, int col) {
-    const unsigned char* p = sqlite3_column_text(st, col);
-    return p ? reinterpret_cast<const char*>(p) : "";
-}
-
 unsigned be16(const std::vector<unsigned char>& b, size_t at) {
     return (unsigned{b[at]} << 8) | b[at + 1];
 }
@@ -77,7 +72,7 @@ LiveWitness::LiveWitness(sqlite3* source, const std::string& table,
                                              quoteLiteral(table) + ") WHERE partial=0")};
     std::vector<std::string> indexes;
     while (list.st && sqlite3_step(list.st) == SQLITE_ROW)
-        indexes.push_back(textOf(list.st, 0));
+        indexes.push_back(columnText(list.st, 0));
     for (const auto& index : indexes) {
         Finalizer info{prepareOrNull(source, "SELECT cid, name FROM pragma_index_info(" +
                                                  quoteLiteral(index) + ")")};
@@ -85,9 +80,9 @@ LiveWitness::LiveWitness(sqlite3* source, const std::string& table,
         std::string where;
         bool usable = info.st != nullptr;
         while (usable && sqlite3_step(info.st) == SQLITE_ROW) {
-            int field = sqlite3_column_int(info.st, 0) < 0 ? -2 : fieldOf(textOf(info.st, 1));
+            int field = sqlite3_column_int(info.st, 0) < 0 ? -2 : fieldOf(columnText(info.st, 1));
             usable = field != -2;
-            where += quoteIdent(textOf(info.st, 1)) + " IS ?" +
+            where += quoteIdent(columnText(info.st, 1)) + " IS ?" +
                      std::to_string(p.fields.size() + 1) + " AND ";
             p.fields.push_back(field);
         }

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -99,6 +100,37 @@ std::atomic<const char*> liveNames[slotCount];
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
 const int cleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The tags of every temporary file the tools make, and the characters of the
+// random part that follows them.
+constexpr std::string_view tempTags[] = {"tmp", "header", "repair", "rebuilt", "compact"};
+constexpr std::string_view tempDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+constexpr size_t tempDigitCount = 6;
+
+bool isTempTag(std::string_view tag) {
+    for (std::string_view t : tempTags)
+        if (t == tag)
+            return true;
+    return false;
+}
+
+// True when rest, what follows a name, is "." tag "-" and the random part,
+// then nothing, SQLite's journal, log or shared-memory suffix, or the same
+// again (a temporary file beside a temporary file).
+bool isTempSuffix(std::string_view rest) {
+    if (rest.empty() || rest[0] != '.')
+        return false;
+    size_t dash = rest.find('-');
+    if (dash == std::string_view::npos || !isTempTag(rest.substr(1, dash - 1)))
+        return false;
+    std::string_view random = rest.substr(dash + 1, tempDigitCount);
+    if (random.size() != tempDigitCount ||
+        random.find_first_not_of(tempDigits) != std::string_view::npos)
+        return false;
+    rest.remove_prefix(dash + 1 + tempDigitCount);
+    return rest.empty() || rest == "-journal" || rest == "-wal" || rest == "-shm" ||
+           isTempSuffix(rest);
+}
 
 extern "C" void removeLiveNames(int sig) {
     int saved = errno;
@@ -212,12 +244,13 @@ TempFile::TempFile(const std::string& target, const std::string& tag, mode_t mod
     : target_(target), layer_(layer) {
     std::random_device seed;
     std::mt19937_64 gen(seed());
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    if (!isTempTag(tag))
+        throw Error(err::InvalidOperation, "Unknown temporary file tag '" + tag + "'.");
     SignalsDeferred blocked;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         std::string name = target + "." + tag + "-";
-        for (int i = 0; i < 6; ++i)
-            name += digits[gen() % 36];
+        for (size_t i = 0; i < tempDigitCount; ++i)
+            name += tempDigits[gen() % tempDigits.size()];
         int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST)
             raiseFileError(errno, target, layer, "Cannot create a file beside");
@@ -280,6 +313,29 @@ void TempFile::renameOver() {
         release(); // the name now belongs to target: nothing left to remove
     }
     syncFolder(folderOf(target_), layer_);
+}
+
+std::vector<std::string> removeLeftTempFiles(const std::string& target) {
+    namespace fs = std::filesystem;
+    const std::string base = fs::path(target).filename().string();
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (fs::directory_iterator it(folderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0 ||
+            !isTempSuffix(std::string_view(name).substr(base.size())))
+            continue;
+        // Only plain files: a link or a folder of that name is not ours.
+        struct stat sb {};
+        const std::string path = it->path().string();
+        if (::lstat(path.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode))
+            continue;
+        // One that cannot be removed is only in the way of nothing: its name
+        // is random, and the run makes names of its own.
+        if (::unlink(path.c_str()) == 0)
+            removed.push_back(path);
+    }
+    return removed;
 }
 
 void syncFile(const std::string& path) {

@@ -38,14 +38,33 @@ long errorNumber(int rc) {
     }
 }
 
+std::string sqliteText(const void* p, const std::string& absent, int bytes) {
+    if (!p)
+        return absent;
+    const char* text = static_cast<const char*>(p);
+    return bytes < 0 ? std::string(text) : std::string(text, static_cast<size_t>(bytes));
+}
+
+std::string errorMessage(sqlite3* db, int rc) {
+    // sqlite3_errstr knows every code; the last fallback is for a code it does not.
+    std::string fallback = sqliteText(sqlite3_errstr(rc), "unknown error");
+    std::string text = db ? sqliteText(sqlite3_errmsg(db), fallback) : fallback;
+    return text.empty() ? fallback : text;
+}
+
+std::string_view columnView(sqlite3_stmt* st, int col) {
+    const unsigned char* p = sqlite3_column_text(st, col);
+    if (!p)
+        return {};
+    // The length is asked for after the text, which it then describes.
+    return {reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st, col))};
+}
+
 void raise(int rc, sqlite3* db, const std::string& doing) {
     std::string text = doing;
-    const char* msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
-    if (msg && *msg) {
-        if (!text.empty())
-            text += ": ";
-        text += msg;
-    }
+    if (!text.empty())
+        text += ": ";
+    text += errorMessage(db, rc);
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
         text += " (the file is in use by another program)";
     throw Error(errorNumber(rc), text);
@@ -101,11 +120,7 @@ void Stmt::bindColumn(int i, const Stmt& from, int col) {
 }
 
 std::string Stmt::text(int col) const {
-    const unsigned char* p = sqlite3_column_text(st_, col);
-    if (!p)
-        return {};
-    return std::string(reinterpret_cast<const char*>(p),
-                       static_cast<size_t>(sqlite3_column_bytes(st_, col)));
+    return columnText(st_, col);
 }
 
 long long Stmt::integer(int col) const {
@@ -116,7 +131,7 @@ void exec(sqlite3* db, const std::string& sql) {
     char* msg = nullptr;
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
     if (rc != SQLITE_OK) {
-        std::string text = msg ? msg : sqlite3_errstr(rc);
+        std::string text = sqliteText(msg, errorMessage(nullptr, rc));
         sqlite3_free(msg);
         long n = errorNumber(rc);
         if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)

@@ -7,6 +7,7 @@
 #include <sqlite3.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -16,6 +17,23 @@ class Recordset;
 // Raises the engine's error for a failing result code rc of a call on db
 // (db may be null). The error's text names what was being done.
 [[noreturn]] void raise(int rc, sqlite3* db, const std::string& doing);
+
+// Every text that SQLite hands back as a pointer (a message, a column's
+// text) is read through here. p may be null: a Null value, a failed
+// allocation, a message that was never set; the text is absent then. bytes,
+// when not negative, is the text's length; otherwise it ends at its NUL.
+std::string sqliteText(const void* p, const std::string& absent = {}, int bytes = -1);
+
+// SQLite's message for the last failure on db (db may be null), else its
+// text for result code rc; never empty.
+std::string errorMessage(sqlite3* db, int rc);
+
+// Column col of the current row of st as text: a view of SQLite's own
+// bytes, valid until the statement moves on, or a copy; empty for a Null.
+std::string_view columnView(sqlite3_stmt* st, int col);
+inline std::string columnText(sqlite3_stmt* st, int col) {
+    return std::string(columnView(st, col));
+}
 
 // Returns rc when it is SQLITE_OK, SQLITE_ROW or SQLITE_DONE; raises otherwise.
 inline int check(int rc, sqlite3* db, const std::string& doing) {
@@ -50,12 +68,7 @@ public:
             raise(rc_, db_, doing);
         return rc_;
     }
-    std::string text(int col) const {
-        const unsigned char* p = sqlite3_column_text(st_, col);
-        return p ? std::string(reinterpret_cast<const char*>(p),
-                               static_cast<size_t>(sqlite3_column_bytes(st_, col)))
-                 : std::string();
-    }
+    std::string text(int col) const { return columnText(st_, col); }
 
 private:
     sqlite3* db_;

@@ -65,16 +65,20 @@ std::string strayFiles(const std::initializer_list<std::string>& expected) {
 std::string integrity(const std::string& path) {
     sqlite3* db = nullptr;
     std::string verdict;
+    // SQLite hands back a null pointer where it has no text (out of memory).
+    auto text = [](const void* p) {
+        return p ? std::string(static_cast<const char*>(p)) : std::string("(no text)");
+    };
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        verdict = db ? sqlite3_errmsg(db) : "cannot open";
+        verdict = db ? text(sqlite3_errmsg(db)) : "cannot open";
     } else {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
-            verdict = sqlite3_errmsg(db);
+            verdict = text(sqlite3_errmsg(db));
         else if (sqlite3_step(st) == SQLITE_ROW)
-            verdict = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+            verdict = text(sqlite3_column_text(st, 0));
         else
-            verdict = sqlite3_errmsg(db);
+            verdict = text(sqlite3_errmsg(db));
         sqlite3_finalize(st);
     }
     sqlite3_close_v2(db);

@@ -16,6 +16,7 @@ namespace repairfiles {
 // engine's (repair_fs.h); the program's own file operations report failures
 // in the file system's numbers (engine::FileLayer::Program).
 using engine::folderOf;
+using engine::removeLeftTempFiles;
 using engine::removeTempFilesOnSignal;
 using engine::SignalsDeferred;
 using engine::TempFile;

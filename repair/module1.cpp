@@ -83,6 +83,10 @@ void run(const CommandLine& commandLine) {
     engine::DBEngine& dbEngine = engine::DatabaseEngine();
     std::unique_ptr<engine::FileLock> lock = dbEngine.LockDatabase(path);
     reached(Step::Locked);
+    // A run that died by a signal it could not catch left its temporary files
+    // behind; with the lock held, none of them can belong to a live run.
+    for (const std::string& name : {path, fixName, keepName})
+        repairfiles::removeLeftTempFiles(name);
 
     ::unlink(fixName.c_str()); // any failure is ignored: the copy replaces the name anyway
     // A journal or log left beside an earlier copy belongs to that file:

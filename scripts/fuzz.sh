@@ -1,18 +1,46 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in their own
-# build folder and runs each for a fixed time on the seeds, the inputs that
-# once found faults and what earlier runs found. A crash, a leak, an input
-# that takes over 5 s, or a file said to be sound that fails SQLite's
-# integrity check ends the run with the input saved under artifacts/.
-# Usage: scripts/fuzz.sh [FUZZ_BUILD_DIR] [SECONDS_PER_TARGET] [TARGET...]
-#   (defaults: build/fuzz, 60, all of open repair cmdline)
+# build folder and runs each for a fixed time, starting from the committed
+# corpus (fuzz/corpus/<target>/), the seeds, the inputs that once found
+# faults and what earlier runs in the same build folder found. A crash, a
+# leak, an input that takes over 5 s, or a file said to be sound that fails
+# SQLite's integrity check is a fault: its input is saved under artifacts/.
+#
+# Usage: scripts/fuzz.sh [-j JOBS] [-k] [-m] [FUZZ_BUILD_DIR] [SECONDS] [TARGET...]
+#   FUZZ_BUILD_DIR  default build/fuzz
+#   SECONDS         per target, default 60
+#   TARGET          any of open repair cmdline, default all three
+#   -j JOBS  runs up to JOBS targets at once (default 1)
+#   -k       keeps going after a fault (libFuzzer's fork mode): every fault's
+#            input is saved and the run goes on to its end; it still fails then
+#   -m       afterwards minimizes the committed corpus and what the run grew
+#            into fuzz/corpus/<target>/ (libFuzzer's -merge=1), seeds left out
+# A long campaign: scripts/fuzz.sh -j 3 -k -m build/fuzz 3600 (docs/fuzzing.md).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+usage() {
+    sed -n 's/^# \{0,1\}//;/^Usage:/,/^A long/p' "$0" >&2
+    exit 2
+}
+jobs=1 keep_going=0 merge=0
+while getopts "j:kmh" opt; do
+    case $opt in
+    j) [[ $OPTARG =~ ^[1-9][0-9]*$ ]] || usage; jobs=$OPTARG ;;
+    k) keep_going=1 ;;
+    m) merge=1 ;;
+    *) usage ;;
+    esac
+done
+shift $((OPTIND - 1))
 build=${1:-$root/build/fuzz}
 seconds=${2:-60}
+[[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
 shift $(( $# > 2 ? 2 : $# ))
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(open repair cmdline)
+for t in "${targets[@]}"; do
+    case $t in open | repair | cmdline) ;; *) echo "fuzz: no target '$t'" >&2; usage ;; esac
+done
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 sqlite=${SQLITE_SOURCE_DIR:-$root/build/_deps/sqlite}
@@ -31,23 +59,73 @@ cmake --build "$build" -j"$(nproc)" --target "${exes[@]}"
 mkdir -p "$build/artifacts"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-status=0
-for t in "${targets[@]}"; do
-    case $t in cmdline) seeds=$build/seeds/cmdline ;; *) seeds=$build/seeds/catalogue ;; esac
-    corpus=$build/corpus/$t
+
+seedsOf() { case $1 in cmdline) echo "$build/seeds/cmdline" ;; *) echo "$build/seeds/catalogue" ;; esac; }
+
+# Fuzzes target $1; its log is fuzz-$1.log. Exit status 0 when no fault was found.
+fuzzOne() {
+    local t=$1 exe=$build/fuzz/fuzz_$1 log=$build/fuzz-$1.log
+    local corpus=$build/corpus/$t
     mkdir -p "$corpus"
+    # What libFuzzer finds goes into the first folder; the others are read only.
     # A target's regression folder exists once an input that found a fault is in git.
-    dirs=("$corpus" "$seeds")
-    [ -d "$root/fuzz/regressions/$t" ] && dirs+=("$root/fuzz/regressions/$t")
+    local dirs=("$corpus" "$(seedsOf "$t")")
+    for d in "$root/fuzz/corpus/$t" "$root/fuzz/regressions/$t"; do
+        [ -d "$d" ] && dirs+=("$d")
+    done
+    local flags=(-max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1
+                 -artifact_prefix="$build/artifacts/$t-")
+    [ "$keep_going" = 1 ] && flags+=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
+    local before after
+    before=$(find "$build/artifacts" -name "$t-*" | wc -l)
+    local rc=0
+    "$exe" "${flags[@]}" "${dirs[@]}" >"$log" 2>&1 || rc=$?
+    after=$(find "$build/artifacts" -name "$t-*" | wc -l)
+    # In fork mode the last progress line counts the faults: oom/timeout/crash: 0/0/0.
+    local faults
+    faults=$(grep -oE 'oom/timeout/crash: [0-9/]+' "$log" | tail -n 1 | grep -vE ': 0/0/0$' || true)
+    if [ "$rc" != 0 ] || [ "$after" != "$before" ] || [ -n "$faults" ]; then
+        echo "fuzz: $t FAILED ($((after - before)) new fault inputs); see $log and $build/artifacts/" >&2
+        tail -n 40 "$log" >&2
+        return 1
+    fi
+    echo "fuzz: $t ran ${seconds}s: $(grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE|^#[0-9]+: cov' "$log" | tail -n 1)"
+}
+
+# Minimizes what target $1 knows into fuzz/corpus/$1: the committed corpus and
+# the grown one, less what the seeds already reach (they are made afresh).
+mergeOne() {
+    local t=$1 seeds merged
+    seeds=$(seedsOf "$t")
+    merged=$(mktemp -d "$build/merge-$t-XXXXXX")
+    cp "$seeds"/* "$merged/"
+    local inputs=("$build/corpus/$t")
+    [ -d "$root/fuzz/corpus/$t" ] && inputs+=("$root/fuzz/corpus/$t")
+    "$build/fuzz/fuzz_$t" -merge=1 -timeout=5 -rss_limit_mb=2048 "$merged" "${inputs[@]}" \
+        >"$build/merge-$t.log" 2>&1
+    for s in "$seeds"/*; do rm -f "$merged/$(basename "$s")"; done
+    rm -rf "$root/fuzz/corpus/$t"
+    mkdir -p "$root/fuzz/corpus"
+    mv "$merged" "$root/fuzz/corpus/$t"
+    chmod 755 "$root/fuzz/corpus/$t"
+    echo "fuzz: $t corpus: $(find "$root/fuzz/corpus/$t" -type f | wc -l) inputs," \
+         "$(du -sh "$root/fuzz/corpus/$t" | cut -f1)"
+}
+
+status=0
+pids=()
+for t in "${targets[@]}"; do
     echo "fuzz: $t for ${seconds}s"
-    if ! "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
-            -print_final_stats=1 -artifact_prefix="$build/artifacts/$t-" \
-            "${dirs[@]}" >"$build/fuzz-$t.log" 2>&1; then
-        echo "fuzz: $t FAILED; see $build/fuzz-$t.log and $build/artifacts/" >&2
-        tail -n 40 "$build/fuzz-$t.log" >&2
-        status=1
-    else
-        grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE' "$build/fuzz-$t.log" | tail -n 2
+    fuzzOne "$t" &
+    pids+=($!)
+    if [ ${#pids[@]} -ge "$jobs" ]; then
+        wait "${pids[0]}" || status=1
+        pids=("${pids[@]:1}")
     fi
 done
+for p in "${pids[@]}"; do wait "$p" || status=1; done
+
+if [ "$merge" = 1 ]; then
+    for t in "${targets[@]}"; do mergeOne "$t"; done
+fi
 exit $status

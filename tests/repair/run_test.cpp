@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -17,6 +18,10 @@ namespace {
 
 const std::string catalogueName = "Books.M17";
 const std::string stoppedAt = "StoppedAtStep"; // the scenarios' names for each step
+const std::vector<std::string> decoys = {
+    catalogueName + ".tmp-notes", catalogueName + ".tmp-abcdefg",
+    catalogueName + ".FIX.repair-ABCDEF", catalogueName + ".KEEP.old", "Other.M17.tmp-abcdef"};
+const std::string decoyFolder = catalogueName + ".FIX.header-abcdef";
 
 // One run, brought about as its name says, and what it must leave. A failing
 // run leaves nothing touched at all, the stale repair copy gone (the failure
@@ -85,6 +90,9 @@ TEST_P(RunTest, LeavesASoundCatalogue) {
     }
     if (setup == "NotADatabase")
         writeFile(path, std::string(8192, 'z'));
+    // Damaged so that SQLite's own recovery gives up, without a message.
+    if (setup == "RecoveryGivesUp")
+        writeFile(path, readFile(FUZZ_REGRESSIONS "/repair/null-recovery-message.M17"));
     if (setup == "DamagedIndexRebuilt") {
         std::string bytes = sampleBytes(300);
         const size_t pageSize = bigEndian(bytes, 16, 2);
@@ -140,6 +148,16 @@ TEST_P(RunTest, LeavesASoundCatalogue) {
             EXPECT_EQ(readBack(path), original);
         }
     }
+    // What a run that crashed inside the engine's repair or compaction left.
+    if (setup == "LeftByACrashedRun")
+        for (const char* left :
+             {".FIX.header-h2a6wp", ".FIX.repair-l5eyac", ".FIX.repair-l5eyac-journal",
+              ".FIX.rebuilt-0a1b2c", ".tmp-x0y1z2.compact-abcdef", ".KEEP.tmp-qwerty"})
+            writeFile(path + left, "left behind");
+    // Names a run never makes, though close to its temporary ones: they stay.
+    for (const std::string& decoy : decoys)
+        writeFile(dir.at(decoy), "not ours");
+    ::mkdir(dir.at(decoyFolder).c_str(), 0755);
     const auto before = snapshot(dir.work);
 
     const Outcome o = run(dir, REPAIR_EXE, {catalogueName}, options);
@@ -168,6 +186,17 @@ TEST_P(RunTest, LeavesASoundCatalogue) {
                 EXPECT_EQ(readBack(name), expected) << name;
             }
         }
+        // Of the names beside the catalogue, what a killed run left is gone
+        // and the decoys stay.
+        auto ours = [&](const std::string& name) {
+            return name.rfind(catalogueName, 0) == 0 && name != catalogueName && name != fixName &&
+                   name != keepName && name != decoyFolder &&
+                   std::find(decoys.begin(), decoys.end(), name) == decoys.end();
+        };
+        for (const auto& [name, what] : before)
+            EXPECT_EQ(after.count(name), ours(name) ? 0u : 1u) << name;
+        for (const auto& [name, what] : after)
+            EXPECT_TRUE(before.count(name) || !ours(name)) << name;
         return;
     }
     // The catalogue as it was, and no temporary file left behind.
@@ -197,11 +226,13 @@ std::vector<Scenario> scenarios() {
         {"RepairCopyCutShort", err::DiskFull, Leaves::FixDeleted},
         {"FolderAtSafetyCopy", err::PathFileAccess, Leaves::FixCopied},
         {"NotADatabase", err::NotADatabase, Leaves::BothCopied},
+        {"RecoveryGivesUp", err::CannotOpenDatabase, Leaves::BothCopied},
         {"FullDiskAtCompaction", err::IoFailure, Leaves::BothCopied},
         {"DamagedIndexRebuilt", 0, Leaves::Repaired},
         {"CommittedRowsInLogKept", 0, Leaves::Repaired},
         {"StaleJournalsNotPlayed", 0, Leaves::Repaired},
-        {"HotJournalRolledBack", 0, Leaves::Repaired}};
+        {"HotJournalRolledBack", 0, Leaves::Repaired},
+        {"LeftByACrashedRun", 0, Leaves::Repaired}};
     for (int step = static_cast<int>(Module1::Step::Locked);
          step <= static_cast<int>(Module1::Step::Replaced); ++step)
         rows.push_back({stoppedAt + std::to_string(step), 0, Leaves::Repaired});
