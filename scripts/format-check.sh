@@ -11,7 +11,10 @@ fmt=${CLANG_FORMAT:-$(command -v clang-format || command -v clang-format-14 || t
 if [ $# -gt 0 ]; then
     files=("$@")
 else
+    command -v git >/dev/null || { echo "format-check: git not found" >&2; exit 2; }
     mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
+    # A check over no file at all would pass whatever the files look like.
+    [ ${#files[@]} -gt 0 ] || { echo "format-check: no tracked C++ file found" >&2; exit 2; }
 fi
 bad=0
 for f in "${files[@]}"; do

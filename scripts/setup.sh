@@ -11,7 +11,7 @@ build=$(cd "$build" && pwd)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
-packages=(build-essential cmake ninja-build pkg-config dpkg-dev tcl
+packages=(build-essential cmake ninja-build pkg-config dpkg-dev tcl git
           qt6-base-dev libgl-dev libgtest-dev libgmock-dev libbenchmark-dev
           xvfb xauth fonts-dejavu-core libicu-dev libstemmer-dev
           file desktop-file-utils appstream xdg-utils shared-mime-info libglib2.0-bin
