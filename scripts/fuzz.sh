@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in their own
 # build folder and runs each for a fixed time, starting from the committed
-# corpus (fuzz/corpus/<target>/), the seeds, the inputs that once found
+# corpus (fuzz/corpus/<target>.tar.xz, unpacked by the build), the seeds, the inputs that once found
 # faults and what earlier runs in the same build folder found. A crash, a
 # leak, an input that takes over 5 s, or a file said to be sound that fails
 # SQLite's integrity check is a fault: its input is saved under artifacts/.
@@ -14,7 +14,7 @@
 #   -k       keeps going after a fault (libFuzzer's fork mode): every fault's
 #            input is saved and the run goes on to its end; it still fails then
 #   -m       afterwards minimizes the committed corpus and what the run grew
-#            into fuzz/corpus/<target>/ (libFuzzer's -merge=1), seeds left out
+#            into fuzz/corpus/<target>.tar.xz (libFuzzer's -merge=1), seeds left out
 # A long campaign: scripts/fuzz.sh -j 3 -k -m build/fuzz 3600 (docs/fuzzing.md).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -70,7 +70,7 @@ fuzzOne() {
     # What libFuzzer finds goes into the first folder; the others are read only.
     # A target's regression folder exists once an input that found a fault is in git.
     local dirs=("$corpus" "$(seedsOf "$t")")
-    for d in "$root/fuzz/corpus/$t" "$root/fuzz/regressions/$t"; do
+    for d in "$build/fuzz/committed-corpus/$t" "$root/fuzz/regressions/$t"; do
         [ -d "$d" ] && dirs+=("$d")
     done
     local flags=(-max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1
@@ -92,24 +92,27 @@ fuzzOne() {
     echo "fuzz: $t ran ${seconds}s: $(grep -E '^stat::number_of_executed_units|^#[0-9]+.*DONE|^#[0-9]+: cov' "$log" | tail -n 1)"
 }
 
-# Minimizes what target $1 knows into fuzz/corpus/$1: the committed corpus and
-# the grown one, less what the seeds already reach (they are made afresh).
+# Minimizes what target $1 knows into fuzz/corpus/$1.tar.xz: the committed
+# corpus and the grown one, less what the seeds already reach (they are made
+# afresh). The archive holds the folder $1 with its files in name order.
 mergeOne() {
-    local t=$1 seeds merged
+    local t=$1 seeds work
     seeds=$(seedsOf "$t")
-    merged=$(mktemp -d "$build/merge-$t-XXXXXX")
-    cp "$seeds"/* "$merged/"
+    work=$(mktemp -d "$build/merge-XXXXXX")
+    mkdir "$work/$t"
+    cp "$seeds"/* "$work/$t/"
     local inputs=("$build/corpus/$t")
-    [ -d "$root/fuzz/corpus/$t" ] && inputs+=("$root/fuzz/corpus/$t")
-    "$build/fuzz/fuzz_$t" -merge=1 -timeout=5 -rss_limit_mb=2048 "$merged" "${inputs[@]}" \
+    [ -d "$build/fuzz/committed-corpus/$t" ] && inputs+=("$build/fuzz/committed-corpus/$t")
+    "$build/fuzz/fuzz_$t" -merge=1 -timeout=5 -rss_limit_mb=2048 "$work/$t" "${inputs[@]}" \
         >"$build/merge-$t.log" 2>&1
-    for s in "$seeds"/*; do rm -f "$merged/$(basename "$s")"; done
-    rm -rf "$root/fuzz/corpus/$t"
+    for s in "$seeds"/*; do rm -f "$work/$t/$(basename "$s")"; done
     mkdir -p "$root/fuzz/corpus"
-    mv "$merged" "$root/fuzz/corpus/$t"
-    chmod 755 "$root/fuzz/corpus/$t"
-    echo "fuzz: $t corpus: $(find "$root/fuzz/corpus/$t" -type f | wc -l) inputs," \
-         "$(du -sh "$root/fuzz/corpus/$t" | cut -f1)"
+    (cd "$work" && find "$t" -type f | LC_ALL=C sort >list &&
+        cmake -E tar cJf "$root/fuzz/corpus/$t.tar.xz" --mtime=1970-01-01 --format=gnutar \
+            --files-from=list)
+    echo "fuzz: $t corpus: $(wc -l <"$work/list") inputs, $(du -h "$work/$t" | cut -f1) unpacked," \
+         "$(du -h "$root/fuzz/corpus/$t.tar.xz" | cut -f1) packed"
+    rm -rf "$work"
 }
 
 status=0
