@@ -19,7 +19,7 @@ if [ $# -lt 1 ] || [ $# -gt 2 ] || [ "$1" = -h ] || [ "$1" = --help ]; then
 fi
 [ "$(id -u)" = 0 ] || { echo "clean-root: must run as root" >&2; exit 2; }
 command=$1
-log=${2:-/dev/stdout}
+log=${2:-}
 root=$(cd "$(dirname "$0")/.." && git rev-parse --show-toplevel)
 cache=${CLEAN_ROOT_CACHE:-/var/cache/catalogue-tools/clean-root}
 
@@ -57,12 +57,13 @@ for m in proc dev dev/pts; do
     mounted+=("$work/root/$m")
 done
 
-echo "clean-root: running '$command'"
-set +e
-chroot "$work/root" /usr/bin/env -i HOME=/root CI="${CI:-}" LANG=C.UTF-8 \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    /bin/bash -c "cd /project && $command" </dev/null >"$log" 2>&1
-status=$?
-set -e
+inside() {
+    chroot "$work/root" /usr/bin/env -i HOME=/root CI="${CI:-}" LANG=C.UTF-8 \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        /bin/bash -c "cd /project && $command" </dev/null
+}
+echo "clean-root: running '$command'${log:+ (output in $log)}"
+status=0
+if [ -n "$log" ]; then inside >"$log" 2>&1 || status=$?; else inside 2>&1 || status=$?; fi
 echo "clean-root: exit status $status"
 exit $status
