@@ -124,9 +124,8 @@ void recoverInto(sqlite3* db, const std::string& path, const std::string& out,
     int rc = sqlite3_recover_run(r.p);
     // The recovery's own message says more than the code's, where it has one.
     if (rc != SQLITE_OK)
-        throw Error(errorNumber(rc),
-                    "Cannot recover the data of '" + path +
-                        "': " + sqliteText(sqlite3_recover_errmsg(r.p), errorMessage(nullptr, rc)));
+        raiseMessage(rc, sqliteText(sqlite3_recover_errmsg(r.p), errorMessage(nullptr, rc)),
+                     "Cannot recover the data of '" + path + "'");
 }
 
 // A table that rows of the lost-and-found table may go back to.

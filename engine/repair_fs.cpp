@@ -315,15 +315,13 @@ void TempFile::renameOver() {
     syncFolder(folderOf(target_), layer_);
 }
 
-std::vector<std::string> removeLeftTempFiles(const std::string& target) {
+void removeLeftTempFiles(const std::string& target) {
     namespace fs = std::filesystem;
     const std::string base = fs::path(target).filename().string();
-    std::vector<std::string> removed;
     std::error_code ec;
     for (fs::directory_iterator it(folderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= base.size() || name.compare(0, base.size(), base) != 0 ||
-            !isTempSuffix(std::string_view(name).substr(base.size())))
+        if (name.rfind(base, 0) != 0 || !isTempSuffix(std::string_view(name).substr(base.size())))
             continue;
         // Only plain files: a link or a folder of that name is not ours.
         struct stat sb {};
@@ -332,10 +330,8 @@ std::vector<std::string> removeLeftTempFiles(const std::string& target) {
             continue;
         // One that cannot be removed is only in the way of nothing: its name
         // is random, and the run makes names of its own.
-        if (::unlink(path.c_str()) == 0)
-            removed.push_back(path);
+        ::unlink(path.c_str());
     }
-    return removed;
 }
 
 void syncFile(const std::string& path) {

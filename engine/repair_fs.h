@@ -8,7 +8,6 @@
 #include <sys/types.h>
 
 #include <string>
-#include <vector>
 
 namespace engine {
 
@@ -56,10 +55,10 @@ private:
 
 // A new, empty file beside target, named "<target>.<tag>-XXXXXX" (mode less
 // the umask; tag one of the tools' own, see removeLeftTempFiles), removed by
-// the destructor, and by the signal handler of removeTempFilesOnSignal, until it is renamed or
-// released. Failures raise in layer's numbers. With keepOpen the descriptor stays open for writing
-// (fd()); otherwise it is closed at once, so that no descriptor of ours can
-// drop a SQLite lock on the file when it is closed later.
+// the destructor, and by the signal handler of removeTempFilesOnSignal,
+// until it is renamed or released. Failures raise in layer's numbers. With
+// keepOpen the descriptor stays open for writing (fd()); otherwise it is closed at once, so that no
+// descriptor of ours can drop a SQLite lock on the file when it is closed later.
 class TempFile {
 public:
     TempFile(const std::string& target, const std::string& tag, mode_t mode,
@@ -96,9 +95,8 @@ private:
 // the tools' tags, and the files SQLite or a nested TempFile keeps beside
 // them. Only regular files are removed. Call it only while holding what
 // every run on target takes first (the catalogue's lock), so that none of
-// the names can belong to a live run. Returns the paths removed; one that
-// cannot be removed is left as it is.
-std::vector<std::string> removeLeftTempFiles(const std::string& target);
+// the names can belong to a live run. One that cannot be removed is left.
+void removeLeftTempFiles(const std::string& target);
 
 // Flushes a file's contents, or a folder's entries, to the disk. Raises
 // IoFailure (syncFile), or the error in layer's numbers (syncFolder). A file

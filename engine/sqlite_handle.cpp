@@ -38,11 +38,8 @@ long errorNumber(int rc) {
     }
 }
 
-std::string sqliteText(const void* p, const std::string& absent, int bytes) {
-    if (!p)
-        return absent;
-    const char* text = static_cast<const char*>(p);
-    return bytes < 0 ? std::string(text) : std::string(text, static_cast<size_t>(bytes));
+std::string sqliteText(const char* p, const std::string& absent) {
+    return p ? std::string(p) : absent;
 }
 
 std::string errorMessage(sqlite3* db, int rc) {
@@ -60,14 +57,18 @@ std::string_view columnView(sqlite3_stmt* st, int col) {
     return {reinterpret_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st, col))};
 }
 
-void raise(int rc, sqlite3* db, const std::string& doing) {
+void raiseMessage(int rc, const std::string& message, const std::string& doing) {
     std::string text = doing;
     if (!text.empty())
         text += ": ";
-    text += errorMessage(db, rc);
+    text += message;
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
         text += " (the file is in use by another program)";
     throw Error(errorNumber(rc), text);
+}
+
+void raise(int rc, sqlite3* db, const std::string& doing) {
+    raiseMessage(rc, errorMessage(db, rc), doing);
 }
 
 Stmt::Stmt(sqlite3* db, const std::string& sql, const char** tail) : db_(db) {
@@ -133,10 +134,7 @@ void exec(sqlite3* db, const std::string& sql) {
     if (rc != SQLITE_OK) {
         std::string text = sqliteText(msg, errorMessage(nullptr, rc));
         sqlite3_free(msg);
-        long n = errorNumber(rc);
-        if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
-            text += " (the file is in use by another program)";
-        throw Error(n, text);
+        raiseMessage(rc, text, "");
     }
 }
 

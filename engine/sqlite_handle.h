@@ -17,12 +17,14 @@ class Recordset;
 // Raises the engine's error for a failing result code rc of a call on db
 // (db may be null). The error's text names what was being done.
 [[noreturn]] void raise(int rc, sqlite3* db, const std::string& doing);
+// The same, with SQLite's message for the failure given (sqlite3_exec's, the
+// recovery's) rather than read from a connection.
+[[noreturn]] void raiseMessage(int rc, const std::string& message, const std::string& doing);
 
-// Every text that SQLite hands back as a pointer (a message, a column's
-// text) is read through here. p may be null: a Null value, a failed
-// allocation, a message that was never set; the text is absent then. bytes,
-// when not negative, is the text's length; otherwise it ends at its NUL.
-std::string sqliteText(const void* p, const std::string& absent = {}, int bytes = -1);
+// A message that SQLite hands back as a pointer, read through here: p may be
+// null (a failed allocation, a message that was never set), and the text is
+// absent then. Column texts are read by columnView below.
+std::string sqliteText(const char* p, const std::string& absent = {});
 
 // SQLite's message for the last failure on db (db may be null), else its
 // text for result code rc; never empty.

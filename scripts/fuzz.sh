@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in their own
 # build folder and runs each for a fixed time, starting from the committed
-# corpus (fuzz/corpus/<target>.tar.xz, unpacked by the build), the seeds, the inputs that once found
-# faults and what earlier runs in the same build folder found. A crash, a
+# corpus (fuzz/corpus/<target>.tar.xz, unpacked by the build), the seeds,
+# the inputs that once found faults and what earlier runs in the same build
+# folder found. A crash, a
 # leak, an input that takes over 5 s, or a file said to be sound that fails
 # SQLite's integrity check is a fault: its input is saved under artifacts/.
 #
@@ -60,6 +61,9 @@ mkdir -p "$build/artifacts"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
+limits=(-timeout=5 -rss_limit_mb=2048)
+committed=$build/fuzz/committed-corpus # where the build unpacks fuzz/corpus/*.tar.xz
+
 seedsOf() { case $1 in cmdline) echo "$build/seeds/cmdline" ;; *) echo "$build/seeds/catalogue" ;; esac; }
 
 # Fuzzes target $1; its log is fuzz-$1.log. Exit status 0 when no fault was found.
@@ -70,10 +74,10 @@ fuzzOne() {
     # What libFuzzer finds goes into the first folder; the others are read only.
     # A target's regression folder exists once an input that found a fault is in git.
     local dirs=("$corpus" "$(seedsOf "$t")")
-    for d in "$build/fuzz/committed-corpus/$t" "$root/fuzz/regressions/$t"; do
+    for d in "$committed/$t" "$root/fuzz/regressions/$t"; do
         [ -d "$d" ] && dirs+=("$d")
     done
-    local flags=(-max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 -print_final_stats=1
+    local flags=("${limits[@]}" -max_total_time="$seconds" -print_final_stats=1
                  -artifact_prefix="$build/artifacts/$t-")
     [ "$keep_going" = 1 ] && flags+=(-fork=1 -ignore_crashes=1 -ignore_timeouts=1 -ignore_ooms=1)
     local before after
@@ -102,8 +106,8 @@ mergeOne() {
     mkdir "$work/$t"
     cp "$seeds"/* "$work/$t/"
     local inputs=("$build/corpus/$t")
-    [ -d "$build/fuzz/committed-corpus/$t" ] && inputs+=("$build/fuzz/committed-corpus/$t")
-    "$build/fuzz/fuzz_$t" -merge=1 -timeout=5 -rss_limit_mb=2048 "$work/$t" "${inputs[@]}" \
+    [ -d "$committed/$t" ] && inputs+=("$committed/$t")
+    "$build/fuzz/fuzz_$t" -merge=1 "${limits[@]}" "$work/$t" "${inputs[@]}" \
         >"$build/merge-$t.log" 2>&1
     for s in "$seeds"/*; do rm -f "$work/$t/$(basename "$s")"; done
     mkdir -p "$root/fuzz/corpus"
