@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
     fresh(work);
     std::vector<double> repair, check, checkMapped;
     for (int i = 0; i < rounds; ++i) {
-        repair.push_back(timeOf([&] { engine.RepairDatabase(work); }));
+        repair.push_back(timeOf([&] { engine.RepairDatabase(work, catalogue::RebuildLayout()); }));
         check.push_back(timeOf([&] { query(work, "", "PRAGMA integrity_check"); }));
         checkMapped.push_back(
             timeOf([&] { query(work, "PRAGMA mmap_size=1000000000", "PRAGMA integrity_check"); }));
@@ -154,7 +154,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < rounds; ++i) {
         fresh(damaged);
         damage(damaged);
-        rebuild.push_back(timeOf([&] { engine.RepairDatabase(damaged); }));
+        rebuild.push_back(
+            timeOf([&] { engine.RepairDatabase(damaged, catalogue::RebuildLayout()); }));
         fresh(damaged);
         damage(damaged);
         fs::remove(out);

@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
         };
         auto sideB = [&] {
             ::sync();
-            tb = timeOf([&] { engine::DatabaseEngine().RepairDatabase(b); });
+            tb = timeOf(
+                [&] { engine::DatabaseEngine().RepairDatabase(b, catalogue::RebuildLayout()); });
         };
         bench::inTurn(r, sideA, sideB);
         if (one(b, "SELECT count(*) FROM [MERVANE RECORDS]") != std::to_string(items))

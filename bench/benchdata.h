@@ -4,7 +4,7 @@
 // the generator's memory does not count in the benchmark's peak.
 #pragma once
 
-#include "categories.h"
+#include "catalogue.h"
 #include "history.h"
 #include "samplegen.h"
 #include "timing.h"

@@ -6,5 +6,5 @@
 foreach(name bench_history bench_finder)
     add_executable(${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp)
     target_compile_options(${name} PRIVATE ${project_warnings})
-    target_link_libraries(${name} PRIVATE combine_lib samplegen sqlite3_static)
+    target_link_libraries(${name} PRIVATE combine_core samplegen sqlite3_static)
 endforeach()

@@ -17,11 +17,11 @@ set(CATALOGUE_TOOLS_DATA_DIR ${CMAKE_INSTALL_DATADIR}/${CATALOGUE_TOOLS_PACKAGE}
 # installed tree can be moved or unpacked anywhere.
 file(RELATIVE_PATH help_data_dir ${CMAKE_INSTALL_FULL_BINDIR}
      ${CMAKE_INSTALL_FULL_DATADIR}/${CATALOGUE_TOOLS_PACKAGE})
-set_source_files_properties(${PROJECT_SOURCE_DIR}/combine/ui.cpp
+set_source_files_properties(${PROJECT_SOURCE_DIR}/combine/gui/ui.cpp
     DIRECTORY ${PROJECT_SOURCE_DIR}/combine PROPERTIES COMPILE_DEFINITIONS HELP_DATA_DIR="${help_data_dir}")
 
 install(TARGETS combine repair mkcatalogue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/combine/M17.HLP DESTINATION ${CATALOGUE_TOOLS_DATA_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/combine/gui/M17.HLP DESTINATION ${CATALOGUE_TOOLS_DATA_DIR})
 
 # Desktop integration: the entry in the applications menu, the file type of
 # catalogues, the metainfo for software centres and the window's icon.

@@ -2,8 +2,8 @@
 // then compacted into a new file. A reported success must leave a file that
 // SQLite's integrity check passes; a refusal must be the engine's error; no
 // file other than the two named ones may be left in the folder.
+#include "catalogue.h"
 #include "common.h"
-#include "engine.h"
 
 #include <cstdint>
 #include <functional>
@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzsupport::writeBytes(path, data, size);
     engine::DBEngine& dbe = engine::DatabaseEngine();
 
-    if (attempt([&] { dbe.RepairDatabase(path); })) {
+    if (attempt([&] { dbe.RepairDatabase(path, catalogue::RebuildLayout()); })) {
         std::string verdict = fuzzsupport::integrity(path);
         if (verdict != "ok")
             fuzzsupport::fail("repair reported success, integrity check says: " + verdict);

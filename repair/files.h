@@ -3,7 +3,7 @@
 // file system's error numbers.
 #pragma once
 
-#include "repair_fs.h"
+#include "fileops.h"
 
 #include <sys/stat.h>
 

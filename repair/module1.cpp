@@ -3,7 +3,7 @@
 // into the catalogue's path.
 #include "module1.h"
 
-#include "engine.h"
+#include "catalogue.h"
 #include "files.h"
 
 #include <sys/stat.h>
@@ -105,7 +105,7 @@ void run(const CommandLine& commandLine) {
     // calls; a signal meanwhile waits until it is back.
     {
         repairfiles::SignalsDeferred deferred;
-        dbEngine.RepairDatabase(fixName);
+        dbEngine.RepairDatabase(fixName, catalogue::RebuildLayout());
     }
     reached(Step::Repaired);
 

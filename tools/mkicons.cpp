@@ -1,7 +1,7 @@
 // mkicons: writes the combine window's own icon as PNG files in the icon
 // theme's sizes, for the desktop to show beside the program's name.
 // Usage: mkicons OUTDIR NAME   writes OUTDIR/<N>x<N>/apps/NAME.png
-#include "frmcombine.h"
+#include "icon.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
     QGuiApplication app(argc, argv);
     const QString outDir = QString::fromLocal8Bit(argv[1]);
     const QString name = QString::fromLocal8Bit(argv[2]);
-    const QImage icon = frmCombine::drawIcon().pixmap(32, 32).toImage();
+    const QImage icon = drawIcon().pixmap(32, 32).toImage();
     if (icon.size() != QSize(32, 32)) {
         std::fprintf(stderr, "mkicons: the window's icon is not 32 x 32\n");
         return 1;

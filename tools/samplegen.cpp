@@ -4,7 +4,7 @@
 // a seed writes the same file on every machine and library version.
 #include "samplegen.h"
 
-#include "catalogue_schema.h"
+#include "catalogue.h"
 
 #include <algorithm>
 #include <charconv>
@@ -783,12 +783,12 @@ void insertItems(engine::Database& db, std::size_t count, const std::vector<Entr
 // ---- Schema ---------------------------------------------------------------
 
 void createTables(engine::Database& db) {
-    for (const char* sql : engine::catalogueTables())
+    for (const char* sql : catalogue::TableStatements())
         db.Execute(sql);
 }
 
 void createIndexes(engine::Database& db) {
-    for (const char* sql : engine::catalogueIndexes())
+    for (const char* sql : catalogue::IndexStatements())
         db.Execute(sql);
 }
 

@@ -5,7 +5,7 @@
 
 #include "module1.h"
 
-using namespace repairtest;
+using namespace testsupport;
 
 namespace {
 
@@ -78,7 +78,7 @@ class CommandLineRunTest : public testing::TestWithParam<Case> {};
 // new copies must replace rather than write through.
 TEST_P(CommandLineRunTest, RunsOnThePathItNamesOrTouchesNothing) {
     const Case& c = GetParam();
-    TempDir dir;
+    ScratchDir dir;
     for (const char* name : {"My Books.M17", "Books.M17"})
         writeFile(dir.at(name), sampleBytes(300));
     writeFile(dir.at("My Books.M17.FIX"), "stale repair copy");

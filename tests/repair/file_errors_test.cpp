@@ -2,12 +2,12 @@
 // number from the engine and the file system's number from the program's own
 // file operations, through the mapping and through real failing creates; and
 // every way out of a temporary file's life.
+#include "fileops.h"
 #include "harness.h"
-#include "repair_fs.h"
 
 #include <cerrno>
 
-using namespace repairtest;
+using namespace testsupport;
 using engine::FileLayer;
 namespace err = engine::err;
 
@@ -37,7 +37,7 @@ TEST_P(FileErrorTest, EachLayerReportsItsOwnNumber) {
         EXPECT_NE(text.find("/a/file"), std::string::npos) << text;
         if (!c.target)
             continue;
-        TempDir dir;
+        ScratchDir dir;
         writeFile(dir.at("plain"), "x");
         EXPECT_EQ(raised([&] { engine::TempFile(dir.at(c.target), "tmp", 0600, layer); }),
                   expected);
@@ -61,7 +61,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Removed when dropped, vacated but still removed, renamed over its target,
 // released to its new owner.
 TEST(TempFile, RemovedUnlessRenamedOrReleased) {
-    TempDir dir;
+    ScratchDir dir;
     const std::string target = dir.at("Books.M17");
     writeFile(target, "old");
     std::string name;

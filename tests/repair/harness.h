@@ -5,6 +5,7 @@
 
 #include "engine.h"
 #include "samplegen.h"
+#include "support.h"
 
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -25,18 +26,9 @@
 #include <string>
 #include <vector>
 
-namespace repairtest {
+namespace testsupport {
 
 namespace fs = std::filesystem;
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 inline bool exists(const std::string& path) {
     std::error_code ec;
@@ -71,19 +63,19 @@ template <class F> long raised(F&& f, std::string* text = nullptr) {
 
 // A scratch folder: root holds the runs' captured output, work the files
 // under test (and is where the programs run). Removed by the destructor.
-struct TempDir {
-    TempDir() {
+struct ScratchDir {
+    ScratchDir() {
         std::string pattern = (fs::temp_directory_path() / "repair-test-XXXXXX").string();
         root = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp failed");
         fs::create_directory(work = root + "/work");
     }
-    ~TempDir() {
+    ~ScratchDir() {
         std::error_code ec;
         fs::permissions(work, fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(root, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
     std::string at(const std::string& name) const { return work + "/" + name; }
     std::string root, work;
 };
@@ -122,8 +114,8 @@ struct Outcome {
 };
 
 // Runs exe with args (no shell) in dir's work folder and waits for it.
-inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector<std::string>& args,
-                   const ChildOptions& options = {}) {
+inline Outcome run(const ScratchDir& dir, const std::string& exe,
+                   const std::vector<std::string>& args, const ChildOptions& options = {}) {
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -182,7 +174,7 @@ inline std::map<std::string, std::string> snapshot(const std::string& folder) {
 inline const std::string& sampleBytes(long items) {
     static std::map<long, std::string> cache;
     if (!cache.count(items)) {
-        TempDir dir;
+        ScratchDir dir;
         samplegen::Options opts;
         opts.items = items;
         samplegen::WriteSampleCatalogue(dir.at("sample.M17"), opts);
@@ -234,4 +226,4 @@ inline std::string readBack(const std::string& path) {
     return "rows " + std::to_string(rows) + " digest " + std::to_string(digest) + problems;
 }
 
-} // namespace repairtest
+} // namespace testsupport

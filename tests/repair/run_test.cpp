@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <memory>
 
-using namespace repairtest;
+using namespace testsupport;
 
 namespace {
 
@@ -45,7 +45,7 @@ class RunTest : public testing::TestWithParam<Scenario> {};
 TEST_P(RunTest, LeavesASoundCatalogue) {
     const Scenario& s = GetParam();
     const std::string setup = s.name;
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir.at(catalogueName), fix = path + ".FIX", keep = path + ".KEEP";
     std::shared_ptr<void> unmount;
     if (setup == "FullDiskAtCompaction") {
@@ -54,7 +54,7 @@ TEST_P(RunTest, LeavesASoundCatalogue) {
         if (::mount("tmpfs", dir.work.c_str(), "tmpfs", 0,
                     ("size=" + std::to_string(room)).c_str()))
             GTEST_SKIP() << "cannot mount a small file system here";
-        unmount.reset(&dir, [](TempDir* d) { ::umount2(d->work.c_str(), MNT_DETACH); });
+        unmount.reset(&dir, [](ScratchDir* d) { ::umount2(d->work.c_str(), MNT_DETACH); });
     }
     writeFile(path, sampleBytes(setup == "HotJournalRolledBack" ? 3000 : 300));
     const std::string original = readBack(path);

@@ -1,8 +1,8 @@
 // Tests of the sample-catalogue generator and the mkcatalogue command: every
 // catalogue is written into a fresh temporary folder and read back through
 // the engine's recordsets.
-#include "../engine/support.h"
 #include "samplegen.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <string>

@@ -1,0 +1,108 @@
+// What a catalogue is: its tables, indexes and lookup categories.
+#include "catalogue.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace catalogue {
+
+namespace {
+
+Category make(int index, const std::string& caption, const std::string& word,
+              std::vector<std::string> columns) {
+    return Category{index,
+                    caption,
+                    word,
+                    word + "s",
+                    word + " Code",
+                    word + " Name",
+                    word + " Name Index",
+                    std::move(columns)};
+}
+
+const char* const tables[] = {
+    "CREATE TABLE [FILEINFO] ([Product Name] TEXT, [Catalogue Name] TEXT, [Created] TEXT)",
+    "CREATE TABLE [Subjects] ([Subject Code] INTEGER NOT NULL CHECK ([Subject Code] BETWEEN "
+    "-2147483648 AND 2147483647), [Subject Name] TEXT)",
+    "CREATE TABLE [Publishers] ([Publisher Code] INTEGER NOT NULL CHECK ([Publisher Code] "
+    "BETWEEN -2147483648 AND 2147483647), [Publisher Name] TEXT)",
+    "CREATE TABLE [Types] ([Type Code] INTEGER NOT NULL CHECK ([Type Code] BETWEEN -2147483648 "
+    "AND 2147483647), [Type Name] TEXT)",
+    "CREATE TABLE [MERVANE RECORDS] ([Item Number] INTEGER PRIMARY KEY, [Title] TEXT, [Author] "
+    "TEXT, [Subject 1] INTEGER CHECK ([Subject 1] BETWEEN -2147483648 AND 2147483647), "
+    "[Subject 2] INTEGER CHECK ([Subject 2] BETWEEN -2147483648 AND 2147483647), [Publisher] "
+    "INTEGER CHECK ([Publisher] BETWEEN -2147483648 AND 2147483647), [Item Type] INTEGER CHECK "
+    "([Item Type] BETWEEN -2147483648 AND 2147483647), [Year] INTEGER, [ISBN] TEXT, [Notes] "
+    "TEXT)"};
+
+const char* const indexes[] = {
+    "CREATE UNIQUE INDEX [Subject Code Index] ON [Subjects] ([Subject Code])",
+    "CREATE INDEX [Subject Name Index] ON [Subjects] ([Subject Name] COLLATE NOCASE)",
+    "CREATE UNIQUE INDEX [Publisher Code Index] ON [Publishers] ([Publisher Code])",
+    "CREATE INDEX [Publisher Name Index] ON [Publishers] ([Publisher Name] COLLATE NOCASE)",
+    "CREATE UNIQUE INDEX [Type Code Index] ON [Types] ([Type Code])",
+    "CREATE INDEX [Type Name Index] ON [Types] ([Type Name] COLLATE NOCASE)",
+    "CREATE INDEX [Subject 1 Index] ON [MERVANE RECORDS] ([Subject 1])",
+    "CREATE INDEX [Subject 2 Index] ON [MERVANE RECORDS] ([Subject 2])",
+    "CREATE INDEX [Publisher Index] ON [MERVANE RECORDS] ([Publisher])",
+    "CREATE INDEX [Item Type Index] ON [MERVANE RECORDS] ([Item Type])"};
+
+// The item table's fields in stored order, the item number (its rowid) first.
+const std::vector<std::string> itemFields = {"Item Number", "Title",     "Author",    "Subject 1",
+                                             "Subject 2",   "Publisher", "Item Type", "Year",
+                                             "ISBN",        "Notes"};
+
+} // namespace
+
+const std::vector<Category>& Categories() {
+    static const std::vector<Category> all = {
+        make(0, "Subjects", "Subject", {"Subject 1", "Subject 2"}),
+        make(1, "Publishers", "Publisher", {"Publisher"}),
+        make(2, "Media Types", "Type", {"Item Type"}),
+    };
+    return all;
+}
+
+const Category* CategoryAt(int comboIndex) {
+    const auto& all = Categories();
+    if (comboIndex < 0 || comboIndex >= static_cast<int>(all.size()))
+        return nullptr;
+    return &all[static_cast<size_t>(comboIndex)];
+}
+
+const Category* CategoryOfWord(const std::string& word) {
+    for (const Category& c : Categories())
+        if (c.word == word)
+            return &c;
+    return nullptr;
+}
+
+std::span<const char* const> TableStatements() {
+    return tables;
+}
+
+std::span<const char* const> IndexStatements() {
+    return indexes;
+}
+
+const engine::RebuildLayout& RebuildLayout() {
+    static const engine::RebuildLayout layout = [] {
+        engine::RebuildLayout l;
+        l.tables.assign(std::begin(tables), std::end(tables));
+        l.indexes.assign(std::begin(indexes), std::end(indexes));
+        l.items = {ItemTable, itemFields};
+        l.info = {InfoTable, {"Product Name", "Catalogue Name", "Created"}};
+        l.marker = "Mervane ";
+        for (const Category& c : Categories()) {
+            engine::RebuildLayout::Lookup lookup{{c.table, {c.codeField, c.nameField}}, {}};
+            for (const std::string& column : c.itemColumns)
+                lookup.references.push_back(static_cast<int>(
+                    std::find(itemFields.begin(), itemFields.end(), column) - itemFields.begin()));
+            l.lookups.push_back(std::move(lookup));
+        }
+        return l;
+    }();
+    return layout;
+}
+
+} // namespace catalogue

@@ -1,0 +1,63 @@
+// Suggested duplicates of a category made ready for review and combining:
+// clusters turned into groups with a target and item counts, the batch
+// combine's plan, and the entries like a given one.
+#pragma once
+
+#include "catalogue.h"
+#include "clustering.h"
+#include "engine.h"
+#include "history.h"
+#include "itemcounts.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dupes {
+
+// A lookup entry as the lists show it.
+struct Entry {
+    std::int32_t code;
+    std::string name;
+};
+
+struct Member {
+    int entry; // index into the entries
+    long long items;
+    bool checked = true;
+};
+
+struct Group {
+    std::vector<Member> members; // in name order
+    int target = 0;              // index into members
+    bool checked = true;
+    // Items the group's combine re-points: those of its checked members
+    // other than the target.
+    long long repointed() const;
+};
+
+// Groups of clusters (indexes into entries): each member's item count, the
+// target the member with most items (ties: the first in name order), groups
+// sorted by the items they would re-point, largest first.
+std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
+                              const std::vector<dedupe::Cluster>& clusters,
+                              const ItemCounts& counts);
+
+// What a batch combine of the checked groups does.
+struct BatchPlan {
+    std::vector<history::Merge> merges;
+    long long entries = 0; // entries merged away
+    long long targets = 0;
+    long long items = 0;       // references re-pointed
+    long long sameSubject = 0; // items that end with one subject in both columns
+};
+// Reads the items concerned to count sameSubject (two-column categories
+// only). Groups with fewer than two checked members are left out.
+BatchPlan PlanBatch(engine::Database& db, const catalogue::Category& category,
+                    const std::vector<Entry>& entries, const std::vector<Group>& groups,
+                    const ItemCounts& counts);
+
+// The entries whose fingerprint equals that of entries[which], which included.
+std::vector<int> LikeThis(const std::vector<Entry>& entries, int which);
+
+} // namespace dupes
