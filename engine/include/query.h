@@ -14,6 +14,10 @@ namespace engine {
 
 class Database;
 
+// A name as a SQL identifier: in double quotes, a double quote in it doubled.
+// The one quoting of table, field and index names in the tools' own SQL.
+std::string QuoteName(const std::string& name);
+
 // One SQL statement prepared on an open database. Parameters are numbered
 // from 1, columns from 0. The statement is released by the destructor.
 class Query {

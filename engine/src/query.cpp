@@ -8,6 +8,10 @@
 
 namespace engine {
 
+std::string QuoteName(const std::string& name) {
+    return quoteIdent(name);
+}
+
 struct Query::Impl {
     std::shared_ptr<Connection> conn; // keeps the handle alive while the statement lives
     Stmt st;
