@@ -519,19 +519,6 @@ void joinTwins(const std::vector<std::string>& names, const Keys& k, Components&
 
 } // namespace
 
-std::string stemmedKey(std::string_view fp) {
-    WordStems stems;
-    std::string key;
-    stems.key(fp, key);
-    return key;
-}
-
-std::string ngramKey(std::string_view fp, int n) {
-    std::string key;
-    ngramKeyInto(fp, n, key);
-    return key;
-}
-
 void ngramKeyInto(std::string_view words, int n, std::string& out) {
     thread_local std::string letters;
     thread_local std::vector<std::uint32_t> grams;

@@ -38,19 +38,11 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
                                                  const Settings& settings,
                                                  Progress* progress = nullptr);
 
-// The key of the stemmed method for a fingerprint: common abbreviations of
-// catalogue data spelled out ("bks" as "books", "univ" as "university"), then
-// each word stemmed by the Snowball English stemmer, sorted, each kept once.
-// Makes and frees a stemmer per call; findClusters keeps one for its run.
-// Raises std::bad_alloc when the stemmer cannot be had.
-std::string stemmedKey(std::string_view fingerprint);
-
 // The key of the n-gram method for normalised words (fingerprintInto's
 // wordsInOrder; findClusters uses these rather than the sorted fingerprint,
-// so that words run together or split apart still meet): the distinct runs
-// of n characters, blanks removed first, sorted and concatenated.
-std::string ngramKey(std::string_view words, int n);
-// As ngramKey, into out (replacing what it held).
+// so that words run together or split apart still meet), into out
+// (replacing what it held): the distinct runs of n characters, blanks
+// removed first, sorted and concatenated.
 void ngramKeyInto(std::string_view words, int n, std::string& out);
 
 // The edit distance of a and b when at most limit, else limit + 1: letters

@@ -77,11 +77,11 @@ BatchPlan PlanBatch(engine::Database& db, const catalogue::Category& category,
         std::string list;
         for (const auto& [code, target] : into)
             list += (list.empty() ? "" : ", ") + std::to_string(code);
-        const std::string a = "\"" + category.itemColumns[0] + "\"";
-        const std::string b = "\"" + category.itemColumns[1] + "\"";
-        engine::Query q(db, "SELECT " + a + ", " + b + " FROM \"" + catalogue::ItemTable +
-                                "\" WHERE " + a + " IN (" + list + ") OR " + b + " IN (" + list +
-                                ")");
+        const std::string a = engine::QuoteName(category.itemColumns[0]);
+        const std::string b = engine::QuoteName(category.itemColumns[1]);
+        engine::Query q(db, "SELECT " + a + ", " + b + " FROM " +
+                                engine::QuoteName(catalogue::ItemTable) + " WHERE " + a + " IN (" +
+                                list + ") OR " + b + " IN (" + list + ")");
         auto map = [&into](long long code) {
             const auto it = into.find(static_cast<std::int32_t>(code));
             return it == into.end() ? code : static_cast<long long>(it->second);

@@ -24,17 +24,6 @@ namespace {
                 "The combine history of this catalogue is damaged: " + why + ".");
 }
 
-// An identifier in double quotes, for the statements of our own.
-std::string ident(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    return out + '"';
-}
-
 // Item keys as a JSON array, for json_each: one bound value however many keys.
 std::string keyList(const std::vector<long long>& keys) {
     std::string out = "[";
@@ -200,8 +189,8 @@ void recordMerge(Recorder& r, const catalogue::Category& cat, int merge, const M
     for (const std::string& field : columnsOf(db, cat.table)) {
         Query q(db, "INSERT INTO combine_history_entries (step, merge, entry, field, value) "
                     "SELECT ?1, ?2, rowid, ?3, " +
-                        ident(field) + " FROM " + ident(cat.table) + " WHERE " +
-                        ident(cat.codeField) + condition);
+                        engine::QuoteName(field) + " FROM " + engine::QuoteName(cat.table) +
+                        " WHERE " + engine::QuoteName(cat.codeField) + condition);
         q.Bind(1, r.step).Bind(2, merge).Bind(3, field);
         q.Run();
     }
@@ -209,9 +198,9 @@ void recordMerge(Recorder& r, const catalogue::Category& cat, int merge, const M
                   "items) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     for (const std::string& column : cat.itemColumns) {
         // The column's index yields the keys grouped by code and ascending.
-        Query q(db, "SELECT " + ident(column) + ", " + ident(r.key) + " FROM " +
-                        ident(catalogue::ItemTable) + " WHERE " + ident(column) + condition +
-                        " ORDER BY 1, 2");
+        Query q(db, "SELECT " + engine::QuoteName(column) + ", " + engine::QuoteName(r.key) +
+                        " FROM " + engine::QuoteName(catalogue::ItemTable) + " WHERE " +
+                        engine::QuoteName(column) + condition + " ORDER BY 1, 2");
         std::vector<long long> keys;
         long long code = 0;
         auto flush = [&] {
@@ -316,6 +305,9 @@ CombineOutcome Combine(Database& db, const catalogue::Category& cat,
         if (rec)
             recordMerge(*rec, cat, static_cast<int>(i), m, condition, m.target());
         std::vector<long long> changed;
+        // The combine's own statements keep the square-bracket form of the
+        // catalogue format's documentation: names of the fixed catalogue
+        // tables, which hold no closing bracket.
         for (const std::string& column : cat.itemColumns) {
             db.Execute("UPDATE [" + catalogue::ItemTable + "] SET [" + column +
                        "] = " + std::to_string(m.target()) + " WHERE [" + column + "]" + condition);
@@ -450,9 +442,10 @@ UndoPreview PreviewUndo(Database& db, const StepInfo& s) {
     for (const RefRow& r : refsOf(db, s)) {
         // The unary + keeps the planner on the keys: the column's index would
         // walk every item of the target, once per recorded code.
-        Query q(db, "SELECT " + ident(key) + " FROM " + ident(catalogue::ItemTable) + " WHERE " +
-                        ident(key) + " IN (SELECT value FROM json_each(?1)) AND +" +
-                        ident(r.column) + " = ?2");
+        Query q(db, "SELECT " + engine::QuoteName(key) + " FROM " +
+                        engine::QuoteName(catalogue::ItemTable) + " WHERE " +
+                        engine::QuoteName(key) + " IN (SELECT value FROM json_each(?1)) AND +" +
+                        engine::QuoteName(r.column) + " = ?2");
         q.Bind(1, keyList(r.keys)).Bind(2, s.merges[static_cast<size_t>(r.merge)].targetCode);
         long long found = 0;
         while (q.Step()) {
@@ -492,13 +485,14 @@ UndoOutcome Undo(Database& db, const StepInfo& s) {
         if (!fields.empty()) {
             std::string names, values;
             for (size_t i = 0; i < fields.size(); ++i) {
-                names += (i ? ", " : "") + ident(fields[i]);
+                names += (i ? ", " : "") + engine::QuoteName(fields[i]);
                 values += std::string(i ? ", " : "") +
                           "(SELECT value FROM combine_history_entries x WHERE x.step = e.step "
                           "AND x.merge = e.merge AND x.entry = e.entry AND x.field = ?" +
                           std::to_string(i + 3) + ")";
             }
-            Query q(db, "INSERT INTO " + ident(cat.table) + " (" + names + ") SELECT " + values +
+            Query q(db, "INSERT INTO " + engine::QuoteName(cat.table) + " (" + names + ") SELECT " +
+                            values +
                             " FROM (SELECT DISTINCT step, merge, entry FROM "
                             "combine_history_entries WHERE step = ?1 AND merge = ?2 "
                             "ORDER BY entry) e");
@@ -528,12 +522,13 @@ UndoOutcome Undo(Database& db, const StepInfo& s) {
             if (recorded == 0)
                 continue;
             pairs += ']';
-            const std::string table = ident(catalogue::ItemTable);
-            Query q(db, "UPDATE " + table + " SET " + ident(column) +
+            const std::string table = engine::QuoteName(catalogue::ItemTable);
+            Query q(db, "UPDATE " + table + " SET " + engine::QuoteName(column) +
                             " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
                             "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m WHERE " +
-                            table + "." + ident(key) + " = m.k AND +" + table + "." +
-                            ident(column) + " = ?2 RETURNING " + ident(key) + ", " + ident(column));
+                            table + "." + engine::QuoteName(key) + " = m.k AND +" + table + "." +
+                            engine::QuoteName(column) + " = ?2 RETURNING " +
+                            engine::QuoteName(key) + ", " + engine::QuoteName(column));
             q.Bind(1, pairs).Bind(2, target);
             std::map<std::int32_t, long long> back;
             long long total = 0;
@@ -570,7 +565,7 @@ void Forget(Database& db) {
     requireSound(db);
     for (const TableShape& t : shapes())
         if (tableExists(db, t.name))
-            db.Execute("DELETE FROM " + ident(t.name));
+            db.Execute("DELETE FROM " + engine::QuoteName(t.name));
 }
 
 std::vector<unsigned char> EncodeKeys(const std::vector<long long>& keys) {

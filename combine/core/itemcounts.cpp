@@ -2,25 +2,15 @@
 #include "itemcounts.h"
 
 #include "query.h"
+#include "wording.h"
 
 #include <algorithm>
 #include <cctype>
 
 namespace {
 
-std::string grouped(long long n) {
-    std::string digits = std::to_string(n < 0 ? -n : n);
-    std::string out;
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i && (digits.size() - i) % 3 == 0)
-            out += ',';
-        out += digits[i];
-    }
-    return (n < 0 ? "-" : "") + out;
-}
-
 std::string items(long long n) {
-    return grouped(n) + (n == 1 ? " item" : " items");
+    return wording::Counted(n, "item", "items");
 }
 
 std::string lower(std::string s) {
@@ -35,8 +25,8 @@ ItemCounts::ItemCounts(engine::Database& db, const catalogue::Category& category
     : word_(lower(category.word)), columns_(category.itemColumns) {
     for (const std::string& column : columns_) {
         // The column's index answers this without reading the items.
-        engine::Query q(db, "SELECT \"" + column + "\", count(*) FROM \"" + catalogue::ItemTable +
-                                "\" GROUP BY 1");
+        engine::Query q(db, "SELECT " + engine::QuoteName(column) + ", count(*) FROM " +
+                                engine::QuoteName(catalogue::ItemTable) + " GROUP BY 1");
         std::unordered_map<std::int32_t, long long> m;
         while (q.Step())
             if (!q.IsNull(0))
@@ -103,8 +93,8 @@ void ItemCounts::moved(const std::vector<history::Moved>& moves) {
 std::string ItemCounts::describe(std::int32_t code) const {
     std::string out = items(total(code));
     if (counts_.size() == 2)
-        out += ": " + grouped(count(0, code)) + " as first " + word_ + ", " +
-               grouped(count(1, code)) + " as second";
+        out += ": " + wording::Grouped(count(0, code)) + " as first " + word_ + ", " +
+               wording::Grouped(count(1, code)) + " as second";
     return out;
 }
 
@@ -115,9 +105,11 @@ std::string ItemCounts::describeBlank(const std::unordered_set<std::int32_t>& kn
         other += n;
     std::string out = items(none) + " with no " + word_;
     if (counts_.size() == 2)
-        out += " (" + grouped(count(0, -1)) + " as first, " + grouped(count(1, -1)) + " as second)";
+        out += " (" + wording::Grouped(count(0, -1)) + " as first, " +
+               wording::Grouped(count(1, -1)) + " as second)";
     out += "; " + items(other) + " whose code matches no entry";
     if (counts_.size() == 2)
-        out += " (" + grouped(lost[0]) + " as first, " + grouped(lost[1]) + " as second)";
+        out += " (" + wording::Grouped(lost[0]) + " as first, " + wording::Grouped(lost[1]) +
+               " as second)";
     return out;
 }

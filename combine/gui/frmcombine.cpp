@@ -4,14 +4,15 @@
 #include "icon.h"
 
 #include "combine1.h"
-#include "history.h"
-#include "listtools.h"
+#include "countdelegate.h"
+#include "listcounts.h"
+#include "listmenu.h"
+#include "listtips.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 
 #include <new>
@@ -23,9 +24,6 @@ namespace {
 constexpr int px(int twips) {
     return twips / 15;
 }
-
-constexpr std::int16_t DefaultPointer = 0;
-constexpr std::int16_t Hourglass = 11;
 
 // The window's font, and the labels' larger one. Where MS Sans Serif is
 // missing the nearest sans serif face stands in.
@@ -44,10 +42,6 @@ engine::Recordset& openTable(const std::unique_ptr<engine::Recordset>& rs) {
     if (!rs)
         throw engine::Error(engine::err::ObjectNotSet, "Object variable not set");
     return *rs;
-}
-
-QString toQString(const std::string& utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
 } // namespace
@@ -122,7 +116,13 @@ frmCombine::frmCombine(QWidget* parent) : QWidget(parent) {
     connect(Command1, &QPushButton::clicked, this, &frmCombine::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmCombine::Command2_Click);
     connect(Combo3, &ComboBox::Click, this, &frmCombine::Combo3_Click);
-    tools_ = new ListTools(this, List1, List2, Combo3);
+    counts_ = new ListCounts(this, Combo3);
+    for (ListBox* list : {List1, List2}) {
+        list->setItemDelegate(
+            new CountDelegate(list, [this](std::int32_t code) { return counts_->shown(code); }));
+        new ListTips(list, *counts_, Combo3);
+    }
+    menu_ = new ListMenu(this, List1, List2, Combo3, *counts_);
 
     Form_Load();
 }
@@ -146,7 +146,7 @@ template <class Body> void frmCombine::atEdge(Body&& body) {
     try {
         body();
     } catch (const engine::Error& e) {
-        ui::reportUnhandledError(this, e.Number(), toQString(e.Text()));
+        ui::reportUnhandledError(this, e.Number(), ui::utf8(e.Text()));
     } catch (const std::bad_alloc&) {
         ui::reportUnhandledError(this, engine::err::OutOfMemory, QStringLiteral("Out of memory"));
     } catch (const std::exception& e) {
@@ -284,21 +284,29 @@ void frmCombine::Form_Unload() {
 }
 
 void frmCombine::Combo3_Click() {
-    atEdge([&] {
-        switch (Combo3->ListIndex()) {
-        case 0:
-            FillLists(openTable(rsSubjects), "Subject");
-            break;
-        case 1:
-            FillLists(openTable(rsPublishers), "Publisher");
-            break;
-        case 2:
-            FillLists(openTable(rsTypes), "Type");
-            break;
-        default:
-            break;
-        }
-    });
+    atEdge([&] { refillLists(); });
+}
+
+void frmCombine::showChange(const CatalogueChange& change) {
+    emit changed(change);
+    atEdge([&] { refillLists(); });
+}
+
+// Fills the lists with the entries of the category chosen in Combo3.
+void frmCombine::refillLists() {
+    switch (Combo3->ListIndex()) {
+    case 0:
+        FillLists(openTable(rsSubjects), "Subject");
+        break;
+    case 1:
+        FillLists(openTable(rsPublishers), "Publisher");
+        break;
+    case 2:
+        FillLists(openTable(rsTypes), "Type");
+        break;
+    default:
+        break;
+    }
 }
 
 // Fills both lists with the blank row and the entries of LookupTable in the
@@ -332,7 +340,7 @@ void frmCombine::FillLists(engine::Recordset& LookupTable, const std::string& Lo
         const int fieldCount = LookupTable.Fields().Count();
         for (s.FieldIndex = 0; s.FieldIndex <= fieldCount - 1; ++s.FieldIndex) {
             const std::string& name = LookupTable.Fields().Item(s.FieldIndex).Name();
-            s.FieldName = toQString(name);
+            s.FieldName = ui::utf8(name);
             if (name == nameField) {
                 s.NameFieldIndex = s.FieldIndex;
                 nameFound = true;
@@ -352,10 +360,10 @@ void frmCombine::FillLists(engine::Recordset& LookupTable, const std::string& Lo
         if (!LookupTable.NoMatch()) {
             const engine::FieldCollection fields = LookupTable.Fields();
             while (!LookupTable.Eof()) {
-                List1->AddItem(toQString(fields.Item(s.NameFieldIndex).Value().ToText()));
+                List1->AddItem(ui::utf8(fields.Item(s.NameFieldIndex).Value().ToText()));
                 List1->SetItemData(List1->NewIndex(),
                                    fields.Item(s.CodeFieldIndex).Value().ToLong());
-                List2->AddItem(toQString(fields.Item(s.NameFieldIndex).Value().ToText()));
+                List2->AddItem(ui::utf8(fields.Item(s.NameFieldIndex).Value().ToText()));
                 List2->SetItemData(List2->NewIndex(),
                                    fields.Item(s.CodeFieldIndex).Value().ToLong());
                 LookupTable.MoveNext();
@@ -428,16 +436,12 @@ void frmCombine::Command2_Click() {
             // All statements of one combine, and its record in the history,
             // take effect together or not at all: a failure rolls back
             // whatever ran before it.
-            engine::Database& db = *dbCatalogue;
-            engine::Transaction transaction(db);
             history::Merge merge;
             merge.codes = collected;
             merge.names = names.toStdString();
             merge.targetName = targetText.toStdString();
             merge.target = [this] { return targetCode(); };
-            const history::CombineOutcome outcome = history::Combine(db, *category, {merge});
-            transaction.Commit();
-            emit combined(category->comboIndex, collected, targetCode(), outcome.recorded);
+            emit changed(CatalogueOperation(*dbCatalogue).Combine(*category, {merge}));
         }
 
         ListBox::Batch batch1(*List1);

@@ -4,6 +4,7 @@
 
 #include "engine.h"
 #include "listbox.h"
+#include "operation.h"
 #include "ui.h"
 
 #include <QWidget>
@@ -15,7 +16,8 @@
 
 class QLabel;
 class QPushButton;
-class ListTools;
+class ListCounts;
+class ListMenu;
 
 class frmCombine : public QWidget {
     Q_OBJECT
@@ -27,9 +29,30 @@ public:
     // folder.
     void setStartupPath(const QString& path);
 
-    // The mouse pointer setting of the window: 0 the default, 11 the hourglass.
+    // The mouse pointer setting of the window: DefaultPointer or Hourglass.
+    static constexpr std::int16_t DefaultPointer = 0;
+    static constexpr std::int16_t Hourglass = 11;
     std::int16_t MousePointer() const { return mousePointer_; }
     void SetMousePointer(std::int16_t value);
+
+    // Shows the hourglass for its lifetime, then the pointer it found.
+    class Busy {
+    public:
+        explicit Busy(frmCombine& w) : w_(w), saved_(w.MousePointer()) {
+            w_.SetMousePointer(Hourglass);
+        }
+        ~Busy() { w_.SetMousePointer(saved_); }
+        Busy(const Busy&) = delete;
+        Busy& operator=(const Busy&) = delete;
+
+    private:
+        frmCombine& w_;
+        std::int16_t saved_;
+    };
+
+    // After an operation of the lists' menu: announces the change and fills
+    // the lists anew, as a choice of the category does.
+    void showChange(const CatalogueChange& change);
 
 public slots:
     // Event procedures. Each catches every error at its edge and reports it
@@ -42,10 +65,8 @@ public slots:
     void Command2_Click();
 
 signals:
-    // A combine has been committed: codes of the category at comboIndex were
-    // merged into target (-1: deleted).
-    void combined(int comboIndex, const std::vector<std::int32_t>& codes, std::int32_t target,
-                  bool recorded);
+    // An operation on the catalogue has been committed.
+    void changed(const CatalogueChange& change);
 
 protected:
     bool event(QEvent* e) override;
@@ -65,6 +86,7 @@ private:
 
     void SelectCatalogue();
     bool OpenCatalogue(const QString& path);
+    void refillLists();
     void FillLists(engine::Recordset& LookupTable, const std::string& LookupWord);
     std::int32_t targetCode() const;
 
@@ -81,6 +103,7 @@ private:
     FillListsState fillState_;
     std::int16_t mousePointer_ = 0;
     std::optional<QString> startupPath_;
-    ListTools* tools_ = nullptr; // the lists' context menu and what it offers
-    int eventDepth_ = 0;         // event procedures running, nested ones counted
+    ListCounts* counts_ = nullptr; // the item counts the lists show
+    ListMenu* menu_ = nullptr;     // the lists' context menu and what it offers
+    int eventDepth_ = 0;           // event procedures running, nested ones counted
 };

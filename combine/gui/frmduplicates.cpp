@@ -1,12 +1,12 @@
 // The duplicate finder dialog.
 #include "frmduplicates.h"
+#include "ui.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSpinBox>
@@ -17,14 +17,6 @@
 #include <mutex>
 
 namespace {
-
-QString utf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QString number(long long n) {
-    return QLocale(QLocale::English).toString(n);
-}
 
 constexpr int GroupRole = Qt::UserRole;
 constexpr int MemberRole = Qt::UserRole + 1;
@@ -177,7 +169,7 @@ void frmDuplicates::find() {
     search_ = search;
     progress_->setRange(0, 0);
     summary_->setText(QStringLiteral("Looking for duplicates among %1 entries...")
-                          .arg(number(static_cast<long long>(names_.size()))));
+                          .arg(ui::number(static_cast<long long>(names_.size()))));
     // The worker reads its own copy of the names; the engine stays on this thread.
     worker_ = std::make_unique<std::thread>([search, names = names_, settings] {
         std::optional<std::vector<dedupe::Cluster>> result;
@@ -231,7 +223,7 @@ void frmDuplicates::poll() {
         groups_.clear();
         tree_->clear();
         summary_->setText(cancelled ? QStringLiteral("Cancelled.")
-                                    : QStringLiteral("The search failed: ") + utf8(failure));
+                                    : QStringLiteral("The search failed: ") + ui::utf8(failure));
     }
     updateButtons();
     emit found();
@@ -252,8 +244,8 @@ void frmDuplicates::fill(const std::vector<dedupe::Cluster>& clusters) {
         for (size_t m = 0; m < group.members.size(); ++m) {
             const dupes::Member& mb = group.members[m];
             auto* child = new QTreeWidgetItem(top);
-            child->setText(0, utf8(entries_[static_cast<size_t>(mb.entry)].name));
-            child->setText(1, number(mb.items));
+            child->setText(0, ui::utf8(entries_[static_cast<size_t>(mb.entry)].name));
+            child->setText(1, ui::number(mb.items));
             child->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
             child->setFlags(child->flags() | Qt::ItemIsUserCheckable);
             child->setCheckState(0, Qt::Checked);
@@ -266,8 +258,9 @@ void frmDuplicates::fill(const std::vector<dedupe::Cluster>& clusters) {
     }
     tree_->addTopLevelItems(tops);
     tree_->resizeColumnToContents(1);
-    summary_->setText(QStringLiteral("%1 clusters; combining all would re-point %2 items.")
-                          .arg(number(static_cast<long long>(groups_.size())), number(items)));
+    summary_->setText(
+        QStringLiteral("%1 clusters; combining all would re-point %2 items.")
+            .arg(ui::number(static_cast<long long>(groups_.size())), ui::number(items)));
 }
 
 void frmDuplicates::showTarget(QTreeWidgetItem* top) {
@@ -277,8 +270,8 @@ void frmDuplicates::showTarget(QTreeWidgetItem* top) {
         entries_[static_cast<size_t>(g.members[static_cast<size_t>(g.target)].entry)];
     top->setText(0, QStringLiteral("%1 entries into '%2'")
                         .arg(static_cast<int>(g.members.size()))
-                        .arg(utf8(target.name)));
-    top->setText(1, number(g.repointed()));
+                        .arg(ui::utf8(target.name)));
+    top->setText(1, ui::number(g.repointed()));
     top->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     for (int i = 0; i < top->childCount(); ++i) {
         QTreeWidgetItem* child = top->child(i);

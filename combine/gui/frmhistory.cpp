@@ -2,31 +2,24 @@
 #include "frmhistory.h"
 
 #include "catalogue.h"
+#include "ui.h"
+#include "wording.h"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
-#include <QLocale>
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace {
 
-QString utf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 QString captionOf(const std::string& word) {
     const catalogue::Category* c = catalogue::CategoryOfWord(word);
-    return c ? utf8(c->caption) : utf8(word);
+    return c ? ui::utf8(c->caption) : ui::utf8(word);
 }
 
-// "2026-12-07T05:30:12Z" as "2026-12-07 05:30:12 UTC".
 QString when(const std::string& iso) {
-    QString s = utf8(iso);
-    if (s.size() == 20 && s.endsWith(u'Z'))
-        return s.left(10) + u' ' + s.mid(11, 8) + QStringLiteral(" UTC");
-    return s;
+    return ui::utf8(wording::ShownTime(iso));
 }
 
 } // namespace
@@ -75,9 +68,9 @@ frmHistory::frmHistory(QWidget* parent, std::function<std::vector<history::StepI
 QString frmHistory::describe(const history::StepInfo& step) {
     QStringList parts;
     for (const history::MergeInfo& m : step.merges) {
-        const QString target =
-            m.targetName.empty() ? QStringLiteral("(deleted)") : u'\'' + utf8(m.targetName) + u'\'';
-        parts << u'\'' + utf8(m.mergedNames) + QStringLiteral("' into ") + target;
+        const QString target = m.targetName.empty() ? QStringLiteral("(deleted)")
+                                                    : u'\'' + ui::utf8(m.targetName) + u'\'';
+        parts << u'\'' + ui::utf8(m.mergedNames) + QStringLiteral("' into ") + target;
     }
     return parts.join(QStringLiteral("; "));
 }
@@ -85,7 +78,6 @@ QString frmHistory::describe(const history::StepInfo& step) {
 void frmHistory::fill() {
     tree_->clear();
     const std::vector<history::StepInfo> steps = reload_();
-    const QLocale locale(QLocale::English);
     bool undoable = false;
     for (const history::StepInfo& s : steps) {
         auto* row = new QTreeWidgetItem(tree_);
@@ -99,7 +91,7 @@ void frmHistory::fill() {
             row->setText(4, s.undoneAt ? when(*s.undoneAt) : QStringLiteral("no"));
             undoable = undoable || !s.undoneAt;
         }
-        row->setText(3, locale.toString(s.items));
+        row->setText(3, ui::number(s.items));
         row->setTextAlignment(3, Qt::AlignRight | Qt::AlignVCenter);
         row->setToolTip(2, row->text(2));
         row->setData(0, Qt::UserRole, QVariant::fromValue<qlonglong>(s.step));

@@ -1,6 +1,7 @@
 // Message boxes, the open dialog, the help file, the beep and the end of the
 // program, each shown for real or answered from the seam.
 #include "ui.h"
+#include "wording.h"
 
 #include "error.h"
 
@@ -153,6 +154,18 @@ int msgBox(QWidget* parent, const QString& prompt, int style, const QString& tit
     box.setDefaultButton(box.addButton(QMessageBox::Ok));
     box.exec();
     return mb::Ok;
+}
+
+QString utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString number(long long n) {
+    return utf8(wording::Grouped(n));
+}
+
+QString plural(long long n, const char* one, const char* many) {
+    return utf8(wording::Counted(n, one, many));
 }
 
 void beep() {

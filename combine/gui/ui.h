@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QWidget;
@@ -101,6 +102,13 @@ int msgBox(QWidget* parent, const QString& prompt, int style = mb::OkOnly,
 
 // The system beep.
 void beep();
+
+// Text of the program's own (UTF-8) as the window shows it.
+QString utf8(const std::string& text);
+// A count as every dialog of the program shows it ("1,234"), and with the
+// noun that agrees with it ("1 item", "2 items").
+QString number(long long n);
+QString plural(long long n, const char* one, const char* many);
 
 // Ends the program with the given exit status: the event loops are left and
 // no further event procedure of the window runs.

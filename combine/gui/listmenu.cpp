@@ -1,56 +1,22 @@
-// The lookup lists' context menu: undo of the last combine and the history.
-#include "listtools.h"
+// The lookup lists' context menu.
+#include "listmenu.h"
 
 #include "catalogue.h"
 #include "combine1.h"
 #include "frmcombine.h"
+#include "frmduplicates.h"
 #include "frmhistory.h"
 #include "history.h"
 #include "listbox.h"
+#include "listcounts.h"
+#include "operation.h"
 #include "ui.h"
-
-#include "frmduplicates.h"
+#include "wording.h"
 
 #include <QAction>
-#include <QHelpEvent>
-#include <QLocale>
 #include <QMenu>
-#include <QPainter>
-#include <QStyledItemDelegate>
-#include <QToolTip>
-
-#include <unordered_set>
 
 namespace {
-
-constexpr std::int16_t Hourglass = 11;
-
-QString utf8(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
-QString number(long long n) {
-    return QLocale(QLocale::English).toString(n);
-}
-
-QString plural(long long n, const char* one, const char* many) {
-    return number(n) + u' ' + QString::fromLatin1(n == 1 ? one : many);
-}
-
-// Restores the pointer however the work ends.
-class BusyPointer {
-public:
-    explicit BusyPointer(frmCombine* w) : w_(w), saved_(w->MousePointer()) {
-        w_->SetMousePointer(Hourglass);
-    }
-    ~BusyPointer() { w_->SetMousePointer(saved_); }
-    BusyPointer(const BusyPointer&) = delete;
-    BusyPointer& operator=(const BusyPointer&) = delete;
-
-private:
-    frmCombine* w_;
-    std::int16_t saved_;
-};
 
 // Runs body; an engine error is shown with what it means for the
 // catalogue, which the body's rollback has left as it was.
@@ -59,7 +25,7 @@ template <class Body> void reporting(QWidget* parent, const QString& what, Body&
         body();
     } catch (const engine::Error& e) {
         ui::msgBox(parent,
-                   what + QStringLiteral("\n\n") + utf8(e.Text()) +
+                   what + QStringLiteral("\n\n") + ui::utf8(e.Text()) +
                        QStringLiteral(" (error %1)\n\nThe catalogue has not been changed.")
                            .arg(e.Number()),
                    ui::mb::Critical);
@@ -71,36 +37,12 @@ template <class Body> void reporting(QWidget* parent, const QString& what, Body&
     }
 }
 
-// Draws each row as usual and, when counts are shown, the row's item count
-// right-aligned in a muted colour. The row's text stays the name alone.
-class CountDelegate : public QStyledItemDelegate {
-public:
-    CountDelegate(QObject* parent, std::function<std::optional<long long>(std::int32_t)> count)
-        : QStyledItemDelegate(parent), count_(std::move(count)) {}
-
-    void paint(QPainter* p, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(p, option, index);
-        const std::optional<long long> n = count_(index.data(Qt::UserRole).toInt());
-        if (!n)
-            return;
-        p->save();
-        const bool selected = option.state & QStyle::State_Selected;
-        p->setPen(
-            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
-        p->drawText(option.rect.adjusted(0, 0, -4, 0), Qt::AlignRight | Qt::AlignVCenter,
-                    number(*n));
-        p->restore();
-    }
-
-private:
-    std::function<std::optional<long long>(std::int32_t)> count_;
-};
-
 } // namespace
 
-ListTools::ListTools(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3)
-    : QObject(window), window_(window), list1_(list1), list2_(list2), combo3_(combo3) {
+ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3,
+                   ListCounts& counts)
+    : QObject(window), window_(window), list1_(list1), list2_(list2), combo3_(combo3),
+      counts_(counts) {
     undo_ = new QAction(QStringLiteral("&Undo Last Combine"), window);
     undo_->setObjectName(QStringLiteral("actionUndoLastCombine"));
     undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
@@ -109,8 +51,8 @@ ListTools::ListTools(frmCombine* window, ListBox* list1, ListBox* list2, ComboBo
     history_->setObjectName(QStringLiteral("actionHistory"));
     window->addAction(undo_);
     window->addAction(history_);
-    connect(undo_, &QAction::triggered, this, &ListTools::undoLastCombine);
-    connect(history_, &QAction::triggered, this, &ListTools::showHistory);
+    connect(undo_, &QAction::triggered, this, &ListMenu::undoLastCombine);
+    connect(history_, &QAction::triggered, this, &ListMenu::showHistory);
 
     showCounts_ = new QAction(QStringLiteral("Show Item &Counts"), window);
     showCounts_->setObjectName(QStringLiteral("actionShowItemCounts"));
@@ -124,67 +66,28 @@ ListTools::ListTools(frmCombine* window, ListBox* list1, ListBox* list2, ComboBo
     window->addAction(findDuplicates_);
     // The counts are counted when first shown for a category.
     auto showCounts = [this] {
+        counts_.setVisible(showCounts_->isChecked());
         if (!showCounts_->isChecked() || ui::programEnded() || !dbCatalogue ||
             !catalogue::CategoryAt(combo3_->ListIndex()))
             return;
         reporting(window_, QStringLiteral("The items cannot be counted."),
-                  [&] { countsFor(combo3_->ListIndex()); });
+                  [&] { counts_.countsFor(combo3_->ListIndex()); });
         list1_->viewport()->update();
         list2_->viewport()->update();
     };
     connect(showCounts_, &QAction::toggled, this, showCounts);
     connect(combo3, &ComboBox::Click, this, showCounts);
-    connect(findDuplicates_, &QAction::triggered, this, &ListTools::findDuplicates);
-    connect(likeThis_, &QAction::triggered, this, &ListTools::markLikeThis);
+    connect(findDuplicates_, &QAction::triggered, this, &ListMenu::findDuplicates);
+    connect(likeThis_, &QAction::triggered, this, &ListMenu::markLikeThis);
 
-    auto shownCount = [this](std::int32_t code) -> std::optional<long long> {
-        if (!showCounts_->isChecked() || code == -1)
-            return std::nullopt;
-        const auto it = counts_.find(combo3_->ListIndex());
-        if (it == counts_.end())
-            return std::nullopt;
-        return it->second.total(code);
-    };
     for (ListBox* list : {list1, list2}) {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(list, &QWidget::customContextMenuRequested, this,
                 [this, list](const QPoint& pos) { showMenu(list, pos); });
-        list->setItemDelegate(new CountDelegate(list, shownCount));
-        list->viewport()->installEventFilter(this);
     }
-    // Counts follow each combine and undo without being counted again.
-    connect(
-        window, &frmCombine::combined, this,
-        [this](int category, const std::vector<std::int32_t>& codes, std::int32_t target, bool) {
-            const auto it = counts_.find(category);
-            if (it != counts_.end())
-                it->second.merged(codes, target);
-        });
-    connect(this, &ListTools::undone, this,
-            [this](int category, const std::vector<history::Moved>& moved) {
-                const auto it = counts_.find(category);
-                if (it != counts_.end())
-                    it->second.moved(moved);
-            });
 }
 
-const ItemCounts& ListTools::countsFor(int comboIndex) {
-    auto it = counts_.find(comboIndex);
-    if (it == counts_.end()) {
-        const catalogue::Category* cat = catalogue::CategoryAt(comboIndex);
-        if (!cat || !dbCatalogue)
-            throw engine::Error(engine::err::InvalidOperation, "No category is shown.");
-        BusyPointer busy(window_);
-        it = counts_.emplace(comboIndex, ItemCounts(*dbCatalogue, *cat)).first;
-    }
-    return it->second;
-}
-
-bool ListTools::countsShown() const {
-    return showCounts_->isChecked();
-}
-
-std::vector<dupes::Entry> ListTools::entries() const {
+std::vector<dupes::Entry> ListMenu::entries() const {
     std::vector<dupes::Entry> out;
     const int n = list1_->ListCount();
     out.reserve(static_cast<size_t>(std::max(0, n - 1)));
@@ -193,34 +96,7 @@ std::vector<dupes::Entry> ListTools::entries() const {
     return out;
 }
 
-bool ListTools::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::ToolTip || ui::programEnded())
-        return QObject::eventFilter(watched, event);
-    ListBox* list = watched == list1_->viewport() ? list1_ : list2_;
-    auto* help = static_cast<QHelpEvent*>(event);
-    const QModelIndex index = list->indexAt(help->pos());
-    if (!index.isValid() || !dbCatalogue || !catalogue::CategoryAt(combo3_->ListIndex()))
-        return QObject::eventFilter(watched, event);
-    QString tip;
-    try {
-        const ItemCounts& counts = countsFor(combo3_->ListIndex());
-        const std::int32_t code = index.data(Qt::UserRole).toInt();
-        if (code == -1 && index.row() == 0) {
-            std::unordered_set<std::int32_t> known;
-            for (int i = 1; i < list->ListCount(); ++i)
-                known.insert(list->ItemData(i));
-            tip = utf8(counts.describeBlank(known));
-        } else {
-            tip = utf8(counts.describe(code));
-        }
-    } catch (const engine::Error& e) {
-        tip = QStringLiteral("The items cannot be counted: ") + utf8(e.Text());
-    }
-    QToolTip::showText(help->globalPos(), tip, list->viewport());
-    return true;
-}
-
-void ListTools::updateActions() {
+void ListMenu::updateActions() {
     bool open = dbCatalogue && dbCatalogue->IsOpen();
     QString why;
     if (open) {
@@ -228,7 +104,7 @@ void ListTools::updateActions() {
             const history::Status s = history::Inspect(*dbCatalogue);
             if (s.state == history::State::NoItemKey) {
                 open = false;
-                why = utf8(s.reason);
+                why = ui::utf8(s.reason);
                 why[0] = why[0].toUpper();
                 why += u'.';
             }
@@ -243,7 +119,7 @@ void ListTools::updateActions() {
     }
 }
 
-void ListTools::showMenu(ListBox* list, const QPoint& pos) {
+void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
     if (ui::programEnded())
         return;
     updateActions();
@@ -265,47 +141,41 @@ void ListTools::showMenu(ListBox* list, const QPoint& pos) {
     menuRow_ = -1;
 }
 
-bool ListTools::undoStep(QWidget* parent, const history::StepInfo& step) {
+bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
     engine::Database& db = *dbCatalogue;
     const history::UndoPreview preview = history::PreviewUndo(db, step);
     const catalogue::Category* cat = catalogue::CategoryOfWord(step.category);
-    QString when = utf8(step.at);
-    if (when.size() == 20)
-        when = when.left(10) + u' ' + when.mid(11, 8) + QStringLiteral(" UTC");
+    const QString when = ui::utf8(wording::ShownTime(step.at));
     QString prompt =
         QStringLiteral("Undo the combine of %1 in %2?\n\n%3\n\n%4 will get their old "
                        "entries back.")
-            .arg(when, cat ? utf8(cat->caption) : utf8(step.category), frmHistory::describe(step),
-                 plural(preview.itemsBack, "item", "items"));
+            .arg(when, cat ? ui::utf8(cat->caption) : ui::utf8(step.category),
+                 frmHistory::describe(step), ui::plural(preview.itemsBack, "item", "items"));
     if (preview.leftAlone)
         prompt += QStringLiteral(" %1 changed since will be left as they are.")
-                      .arg(plural(preview.leftAlone, "reference", "references"));
+                      .arg(ui::plural(preview.leftAlone, "reference", "references"));
     if (ui::msgBox(parent, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
         return false;
 
     history::UndoOutcome outcome;
     {
-        BusyPointer busy(window_);
-        engine::Transaction transaction(db);
-        outcome = history::Undo(db, step);
-        transaction.Commit();
-        // Part of the lists may show entries that came back: fill them anew.
-        window_->Combo3_Click();
+        frmCombine::Busy busy(*window_);
+        // Entries that came back belong in the lists: they are filled anew.
+        window_->showChange(CatalogueOperation(db).Undo(step, outcome));
     }
-    emit undone(cat ? cat->comboIndex : -1, outcome.moved);
     QString done = QStringLiteral("The combine was undone: %1 got their old entries back and %2 "
                                   "came back.")
-                       .arg(plural(outcome.itemsBack, "item", "items"),
-                            plural(outcome.entriesBack, "entry", "entries"));
+                       .arg(ui::plural(outcome.itemsBack, "item", "items"),
+                            ui::plural(outcome.entriesBack, "entry", "entries"));
     if (outcome.leftAlone)
         done += QStringLiteral("\n\n%1 had been changed since the combine and %2 left as they are.")
-                    .arg(plural(outcome.leftAlone, "reference", "references"),
+                    .arg(ui::plural(outcome.leftAlone, "reference", "references"),
                          outcome.leftAlone == 1 ? QStringLiteral("was") : QStringLiteral("were"));
     ui::msgBox(parent, done, ui::mb::Information);
     return true;
 }
 
-void ListTools::undoLastCombine() {
+void ListMenu::undoLastCombine() {
     updateActions();
     if (ui::programEnded() || !undo_->isEnabled())
         return;
@@ -320,19 +190,17 @@ void ListTools::undoLastCombine() {
     });
 }
 
-bool ListTools::forgetHistory(QWidget* parent) {
+bool ListMenu::forgetHistory(QWidget* parent) {
     if (ui::msgBox(parent,
                    QStringLiteral("Forget the whole combine history of this catalogue? The "
                                   "combines made so far can then no longer be undone."),
                    ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
         return false;
-    engine::Transaction transaction(*dbCatalogue);
-    history::Forget(*dbCatalogue);
-    transaction.Commit();
+    CatalogueOperation(*dbCatalogue).Forget();
     return true;
 }
 
-void ListTools::showHistory() {
+void ListMenu::showHistory() {
     updateActions();
     if (ui::programEnded() || !history_->isEnabled())
         return;
@@ -375,7 +243,7 @@ void ListTools::showHistory() {
     });
 }
 
-void ListTools::markInLists(const std::vector<int>& rows, int target, bool withTarget) {
+void ListMenu::markInLists(const std::vector<int>& rows, int target, bool withTarget) {
     ListBox::Batch batch(*list1_);
     list1_->clearSelection();
     for (int r : rows)
@@ -390,13 +258,13 @@ void ListTools::markInLists(const std::vector<int>& rows, int target, bool withT
         }
 }
 
-void ListTools::markLikeThis() {
+void ListMenu::markLikeThis() {
     if (ui::programEnded())
         return;
     const int row = menuRow_ > 0 ? menuRow_ : list2_->ListIndex();
     if (row <= 0)
         return;
-    BusyPointer busy(window_);
+    frmCombine::Busy busy(*window_);
     const std::vector<dupes::Entry> all = entries();
     std::vector<int> rows;
     for (int e : dupes::LikeThis(all, row - 1))
@@ -404,55 +272,51 @@ void ListTools::markLikeThis() {
     markInLists(rows, row, true);
 }
 
-bool ListTools::combineGroups(QWidget* parent, const catalogue::Category& cat,
-                              const std::vector<dupes::Entry>& all,
-                              const std::vector<dupes::Group>& groups) {
+bool ListMenu::combineGroups(QWidget* parent, const catalogue::Category& cat,
+                             const std::vector<dupes::Entry>& all,
+                             const std::vector<dupes::Group>& groups) {
     bool done = false;
     reporting(parent, QStringLiteral("The checked clusters cannot be combined."), [&] {
         engine::Database& db = *dbCatalogue;
-        const ItemCounts& counts = countsFor(cat.comboIndex);
+        const ItemCounts& counts = counts_.countsFor(cat.comboIndex);
         dupes::BatchPlan plan;
         {
-            BusyPointer busy(window_);
+            frmCombine::Busy busy(*window_);
             plan = dupes::PlanBatch(db, cat, all, groups, counts);
         }
         if (plan.merges.empty()) {
             ui::msgBox(parent, QStringLiteral("Nothing to Combine!"), ui::mb::OkOnly);
             return;
         }
-        QString prompt =
-            QStringLiteral("Combine %1 into %2? %3 will be re-pointed.")
-                .arg(plural(plan.entries, "entry", "entries"),
-                     plural(plan.targets, "entry", "entries"), plural(plan.items, "item", "items"));
+        QString prompt = QStringLiteral("Combine %1 into %2? %3 will be re-pointed.")
+                             .arg(ui::plural(plan.entries, "entry", "entries"),
+                                  ui::plural(plan.targets, "entry", "entries"),
+                                  ui::plural(plan.items, "item", "items"));
         if (cat.itemColumns.size() == 2)
             prompt += QStringLiteral(" %1 will end with the same %2 in both columns.")
-                          .arg(plural(plan.sameSubject, "item", "items"), utf8(cat.word).toLower());
+                          .arg(ui::plural(plan.sameSubject, "item", "items"),
+                               ui::utf8(cat.word).toLower());
         if (ui::msgBox(parent, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
             return;
         {
-            BusyPointer busy(window_);
-            engine::Transaction transaction(db);
-            history::Combine(db, cat, plan.merges);
-            transaction.Commit();
-            for (const history::Merge& m : plan.merges)
-                emit window_->combined(cat.comboIndex, m.codes, m.target(), true);
-            window_->Combo3_Click();
+            frmCombine::Busy busy(*window_);
+            window_->showChange(CatalogueOperation(db).Combine(cat, plan.merges));
         }
         done = true;
     });
     return done;
 }
 
-void ListTools::findDuplicates() {
+void ListMenu::findDuplicates() {
     if (ui::programEnded() || !dbCatalogue)
         return;
     const catalogue::Category* cat = catalogue::CategoryAt(combo3_->ListIndex());
     if (!cat)
         return;
     reporting(window_, QStringLiteral("The duplicates cannot be looked for."), [&] {
-        const ItemCounts& counts = countsFor(cat->comboIndex);
+        const ItemCounts& counts = counts_.countsFor(cat->comboIndex);
         std::vector<dupes::Entry> all = entries();
-        frmDuplicates box(window_, utf8(cat->caption), all, counts,
+        frmDuplicates box(window_, ui::utf8(cat->caption), all, counts,
                           [&](const std::vector<dupes::Group>& groups) {
                               return combineGroups(dialogParent_, *cat, all, groups);
                           });

@@ -1,16 +1,14 @@
-// What the lookup lists offer beyond combining: their context menu with the
-// undo of the last combine, the combine history, item counts in tooltips and
-// rows, the duplicate finder and marking of entries like one.
+// The lookup lists' context menu: the undo of the last combine, the combine
+// history, item counts in the rows, the duplicate finder and the marking of
+// entries like one.
 #pragma once
 
 #include "duplicates.h"
-#include "itemcounts.h"
 
 #include <QObject>
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <vector>
 
 class QAction;
@@ -18,32 +16,21 @@ class QDialog;
 class QPoint;
 class ComboBox;
 class ListBox;
+class ListCounts;
 class frmCombine;
 
 namespace history {
 struct StepInfo;
-struct Moved;
 } // namespace history
 
-class ListTools : public QObject {
+class ListMenu : public QObject {
     Q_OBJECT
 public:
-    ListTools(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3);
+    ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3,
+             ListCounts& counts);
 
     // Tests set this to drive a dialog of the menu instead of showing it modally.
     static inline std::function<void(QDialog&)> onDialog;
-
-    QAction* undoAction() const { return undo_; }
-    QAction* historyAction() const { return history_; }
-
-    // The counts of the category at comboIndex, counted when first asked for.
-    const ItemCounts& countsFor(int comboIndex);
-    bool countsShown() const;
-
-signals:
-    // An undo has been committed: references of the category at comboIndex
-    // went back from one code to another.
-    void undone(int comboIndex, const std::vector<history::Moved>& moved);
 
 public slots:
     // Event procedures of the menu. Each reports its failures in a message
@@ -63,7 +50,6 @@ private:
     // Undoes step after the user's confirmation; true when it was undone.
     bool undoStep(QWidget* parent, const history::StepInfo& step);
     bool forgetHistory(QWidget* parent);
-    bool eventFilter(QObject* watched, QEvent* event) override;
     // Combines the checked groups after the user's confirmation.
     bool combineGroups(QWidget* parent, const catalogue::Category& category,
                        const std::vector<dupes::Entry>& entries,
@@ -78,6 +64,7 @@ private:
     ListBox* list1_;
     ListBox* list2_;
     ComboBox* combo3_;
+    ListCounts& counts_;
     QAction* undo_;
     QAction* history_;
     QAction* showCounts_;
@@ -85,5 +72,4 @@ private:
     QAction* likeThis_;
     QWidget* dialogParent_ = nullptr; // the duplicate finder while it is open
     int menuRow_ = -1;                // the row under the pointer when the menu opened
-    std::map<int, ItemCounts> counts_;
 };

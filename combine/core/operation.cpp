@@ -1,0 +1,32 @@
+// The one place that changes the open catalogue.
+#include "operation.h"
+
+CatalogueChange CatalogueOperation::Combine(const catalogue::Category& category,
+                                            const std::vector<history::Merge>& merges) {
+    engine::Transaction transaction(db_);
+    history::Combine(db_, category, merges);
+    transaction.Commit();
+    CatalogueChange change;
+    change.comboIndex = category.comboIndex;
+    for (const history::Merge& m : merges)
+        change.merged.push_back({m.codes, m.target()});
+    return change;
+}
+
+CatalogueChange CatalogueOperation::Undo(const history::StepInfo& step,
+                                         history::UndoOutcome& outcome) {
+    engine::Transaction transaction(db_);
+    outcome = history::Undo(db_, step);
+    transaction.Commit();
+    CatalogueChange change;
+    const catalogue::Category* category = catalogue::CategoryOfWord(step.category);
+    change.comboIndex = category ? category->comboIndex : -1;
+    change.moved = outcome.moved;
+    return change;
+}
+
+void CatalogueOperation::Forget() {
+    engine::Transaction transaction(db_);
+    history::Forget(db_);
+    transaction.Commit();
+}

@@ -1,0 +1,45 @@
+// The one place that changes the open catalogue: each operation runs in one
+// transaction (the change, its record in the combine history, the commit)
+// and returns what changed, for the window to show.
+#pragma once
+
+#include "catalogue.h"
+#include "engine.h"
+#include "history.h"
+
+#include <cstdint>
+#include <vector>
+
+// What one committed operation changed in the entries of a category.
+struct CatalogueChange {
+    // Codes merged into a target (-1: their references were cleared).
+    struct Merged {
+        std::vector<std::int32_t> codes;
+        std::int32_t target = -1;
+    };
+    int comboIndex = -1;               // the category's place in the category list
+    std::vector<Merged> merged;        // a combine
+    std::vector<history::Moved> moved; // an undo: references given back
+};
+
+class CatalogueOperation {
+public:
+    explicit CatalogueOperation(engine::Database& db) : db_(db) {}
+
+    // Combines each merge of category, recorded in the history where the
+    // catalogue keeps one.
+    CatalogueChange Combine(const catalogue::Category& category,
+                            const std::vector<history::Merge>& merges);
+
+    // Undoes a recorded step; outcome receives what the undo did.
+    CatalogueChange Undo(const history::StepInfo& step, history::UndoOutcome& outcome);
+
+    // Empties the combine history.
+    void Forget();
+
+    // Each raises the engine's errors (HistoryDamaged among them); the
+    // catalogue is then left exactly as it was.
+
+private:
+    engine::Database& db_;
+};
