@@ -13,7 +13,7 @@
 namespace repairfiles {
 
 // The temporary files, their removal on signals and the folder sync are the
-// engine's (repair_fs.h); the program's own file operations report failures
+// engine's (fileops.h); the program's own file operations report failures
 // in the file system's numbers (engine::FileLayer::Program).
 using engine::folderOf;
 using engine::removeLeftTempFiles;

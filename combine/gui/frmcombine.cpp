@@ -241,9 +241,8 @@ bool frmCombine::OpenCatalogue(const QString& path) {
         rsSubjects = dbCatalogue->OpenTable("Subjects");
         rsTypes = dbCatalogue->OpenTable("Types");
         rsPublishers = dbCatalogue->OpenTable("Publishers");
-        Combo3->AddItem(QStringLiteral("Subjects"));
-        Combo3->AddItem(QStringLiteral("Publishers"));
-        Combo3->AddItem(QStringLiteral("Media Types"));
+        for (const catalogue::Category& category : catalogue::Categories())
+            Combo3->AddItem(ui::utf8(category.caption));
         Combo3->SetListIndex(0);
     } else {
         ui::beep();
@@ -331,10 +330,14 @@ void frmCombine::FillLists(engine::Recordset& LookupTable, const std::string& Lo
         List2->AddItem(QString());
         List2->SetItemData(List2->NewIndex(), -1);
 
-        LookupTable.Index(LookupWord + " Name Index");
+        const catalogue::Category* category = catalogue::CategoryOfWord(LookupWord);
+        if (!category)
+            throw engine::Error(engine::err::InvalidOperation,
+                                "'" + LookupWord + "' is no lookup word of a catalogue.");
+        LookupTable.Index(category->nameIndex);
 
-        const std::string nameField = LookupWord + " Name";
-        const std::string codeField = LookupWord + " Code";
+        const std::string& nameField = category->nameField;
+        const std::string& codeField = category->codeField;
         bool nameFound = false;
         bool codeFound = false;
         const int fieldCount = LookupTable.Fields().Count();

@@ -23,7 +23,7 @@ bool looksLikeSqlite(const std::string& path);
 // Which numbers a failed file operation is reported with. The engine reports
 // its own (the 3000s); the repair program's own copies and renames report the
 // file system's run-time errors (53, 61, 70, 76), as a program that works on
-// files itself does. The table is in repair_fs.cpp; docs/catalogue-format.md
+// files itself does. The table is in fileops.cpp; docs/catalogue-format.md
 // lists it.
 enum class FileLayer { Engine, Program };
 

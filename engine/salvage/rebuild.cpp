@@ -1,7 +1,8 @@
-// Rebuilding a catalogue whose schema was lost. SQLite's recovery then puts
-// every row of every b-tree into its lost-and-found table, tagged with the
-// b-tree's root page; what a catalogue holds (docs/catalogue-format.md) is
-// enough to tell most of those b-trees apart again. Whatever cannot be told
+// Rebuilding a file whose schema was lost. SQLite's recovery then puts every
+// row of every b-tree into its lost-and-found table, tagged with the b-tree's
+// root page; the layout the caller knows (for a catalogue, catalogue/ hands in
+// what docs/catalogue-format.md describes) is enough to tell most of those
+// b-trees apart again. Whatever cannot be told
 // apart with confidence stays where the recovery put it: a wrong guess would
 // silently mix one table's rows into another.
 #include "rebuild.h"
