@@ -54,6 +54,18 @@ const std::vector<std::string> itemFields = {"Item Number", "Title",     "Author
 
 } // namespace
 
+const std::vector<std::string>& ItemFields() {
+    static const std::vector<std::string> fields = {
+        "Item Number", "Title",     "Author", "Subject 1", "Subject 2",
+        "Publisher",   "Item Type", "Year",   "ISBN",      "Notes"};
+    return fields;
+}
+
+const std::vector<std::string>& InfoFields() {
+    static const std::vector<std::string> fields = {"Product Name", "Catalogue Name", "Created"};
+    return fields;
+}
+
 const std::vector<Category>& Categories() {
     static const std::vector<Category> all = {
         make(0, "Subjects", "Subject", {"Subject 1", "Subject 2"}),
@@ -90,8 +102,9 @@ const engine::RebuildLayout& RebuildLayout() {
         engine::RebuildLayout l;
         l.tables.assign(std::begin(tables), std::end(tables));
         l.indexes.assign(std::begin(indexes), std::end(indexes));
+        const std::vector<std::string>& itemFields = ItemFields();
         l.items = {ItemTable, itemFields};
-        l.info = {InfoTable, {"Product Name", "Catalogue Name", "Created"}};
+        l.info = {InfoTable, InfoFields()};
         l.marker = "Mervane ";
         for (const Category& c : Categories()) {
             engine::RebuildLayout::Lookup lookup{{c.table, {c.codeField, c.nameField}}, {}};

@@ -21,6 +21,11 @@ inline constexpr const char* ProductVersion = "Mervane 1.7";
 inline const std::string InfoTable = "FILEINFO";
 inline const std::string ItemTable = "MERVANE RECORDS";
 
+// The fields of the item table and of FILEINFO, in stored order; the item
+// number, the item table's INTEGER PRIMARY KEY, first.
+const std::vector<std::string>& ItemFields();
+const std::vector<std::string>& InfoFields();
+
 struct Category {
     int comboIndex;                       // position in the window's category list
     std::string caption;                  // as the category list shows it

@@ -5,6 +5,7 @@
 #include "samplegen.h"
 
 #include "catalogue.h"
+#include "query.h"
 
 #include <algorithm>
 #include <charconv>
@@ -664,10 +665,18 @@ void insertRows(engine::Database& db, const std::string& head, std::size_t count
     }
 }
 
-void insertLookup(engine::Database& db, const std::string& table, const std::string& word,
+// "INSERT INTO table (fields...) VALUES ", names quoted.
+std::string insertInto(const std::string& table, const std::vector<std::string>& fields) {
+    std::string sql = "INSERT INTO " + engine::QuoteName(table) + " (";
+    for (size_t i = 0; i < fields.size(); ++i)
+        sql += (i ? ", " : "") + engine::QuoteName(fields[i]);
+    return sql + ") VALUES ";
+}
+
+void insertLookup(engine::Database& db, const std::string& word,
                   const std::vector<Entry>& entries) {
-    std::string head =
-        "INSERT INTO [" + table + "] ([" + word + " Code], [" + word + " Name]) VALUES ";
+    const catalogue::Category& category = *catalogue::CategoryOfWord(word);
+    const std::string head = insertInto(category.table, {category.codeField, category.nameField});
     insertRows(db, head, entries.size(), [&](std::string& sql, std::size_t i) {
         sql += '(';
         appendNumber(sql, entries[i].code);
@@ -770,10 +779,8 @@ void insertItems(engine::Database& db, std::size_t count, const std::vector<Entr
     Referrer publisher(publishers, 0.1, rng);
     Referrer type(types, 0.03, rng);
     std::int64_t number = 0;
-    insertRows(db,
-               "INSERT INTO [MERVANE RECORDS] ([Item Number], [Title], [Author], [Subject 1], "
-               "[Subject 2], [Publisher], [Item Type], [Year], [ISBN], [Notes]) VALUES ",
-               count, [&](std::string& sql, std::size_t) {
+    insertRows(db, insertInto(catalogue::ItemTable, catalogue::ItemFields()), count,
+               [&](std::string& sql, std::size_t) {
                    // Deleted items leave gaps in the numbering.
                    number += rng.chance(0.03) ? 2 + static_cast<std::int64_t>(rng.below(3)) : 1;
                    appendItem(sql, number, firstSubject, secondSubject, publisher, type, rng);
@@ -794,8 +801,7 @@ void createIndexes(engine::Database& db) {
 
 void writeFileInfo(engine::Database& db, const Name& productName, const std::string& catalogueName,
                    const std::string& created) {
-    std::string sql = "INSERT INTO [FILEINFO] ([Product Name], [Catalogue Name], [Created]) "
-                      "VALUES (";
+    std::string sql = insertInto(catalogue::InfoTable, catalogue::InfoFields()) + '(';
     appendText(sql, productName);
     sql += ',';
     appendText(sql, catalogueName);
@@ -895,9 +901,9 @@ void WriteSampleCatalogue(const std::string& path, const Options& opts) {
     {
         engine::Transaction tx(*db);
         createTables(*db);
-        insertLookup(*db, "Subjects", "Subject", subjects);
-        insertLookup(*db, "Publishers", "Publisher", publishers);
-        insertLookup(*db, "Types", "Type", types);
+        insertLookup(*db, "Subject", subjects);
+        insertLookup(*db, "Publisher", publishers);
+        insertLookup(*db, "Type", types);
         insertItems(*db, static_cast<std::size_t>(opts.items), subjects, publishers, types,
                     itemRng);
         // Indexes built over the filled tables are sorted once, not grown row by row.
