@@ -13,56 +13,48 @@ namespace err = engine::err;
 
 namespace {
 
-struct Cause {
-    const char* name;
-    int errnoValue;
-    long engine, program;
-    const char* target; // a temporary file beside it fails to be created with this cause
-};
-
-void PrintTo(const Cause& c, std::ostream* os) {
-    *os << c.name;
+// Each cause in each layer, the file named in the text. A temporary file
+// under a missing folder or a plain file fails to be created with that cause
+// and leaves nothing behind.
+TEST(FileErrors, EachLayerReportsItsOwnNumber) {
+    const struct {
+        int errnoValue;
+        long engine, program;
+        const char* target;
+    } causes[] = {{ENOENT, err::CannotFindFile, err::FileNotFound, "missing/Books.M17"},
+                  {ENOTDIR, err::CannotFindFile, err::PathNotFound, "plain/Books.M17"},
+                  {EACCES, err::ReadOnlyFile, err::PermissionDenied, nullptr},
+                  {EROFS, err::ReadOnlyFile, err::PermissionDenied, nullptr},
+                  {ENOSPC, err::IoFailure, err::DiskFull, nullptr},
+                  {EFBIG, err::IoFailure, err::DiskFull, nullptr},
+                  {EIO, err::IoFailure, err::PathFileAccess, nullptr},
+                  {EBADF, err::PathFileAccess, err::PathFileAccess, nullptr}};
+    TempDir dir("repair-test");
+    writeFile(dir / "plain", "x");
+    for (const auto& c : causes)
+        for (FileLayer layer : {FileLayer::Engine, FileLayer::Program}) {
+            SCOPED_TRACE(testing::Message()
+                         << "errno " << c.errnoValue << " in layer " << static_cast<int>(layer));
+            const long expected = layer == FileLayer::Engine ? c.engine : c.program;
+            try {
+                engine::raiseFileError(c.errnoValue, "/a/file", layer, "Cannot");
+            } catch (const engine::Error& e) {
+                EXPECT_EQ(e.Number(), expected);
+                EXPECT_NE(e.Text().find("/a/file"), std::string::npos) << e.Text();
+            }
+            if (c.target) {
+                EXPECT_EQ(errorOf([&] { engine::TempFile(dir / c.target, "tmp", 0600, layer); }),
+                          expected);
+            }
+        }
+    EXPECT_EQ(dir.names(), std::set<std::string>{"plain"});
 }
-
-class FileErrorTest : public testing::TestWithParam<Cause> {};
-
-TEST_P(FileErrorTest, EachLayerReportsItsOwnNumber) {
-    const Cause& c = GetParam();
-    for (FileLayer layer : {FileLayer::Engine, FileLayer::Program}) {
-        const long expected = layer == FileLayer::Engine ? c.engine : c.program;
-        std::string text;
-        EXPECT_EQ(raised([&] { engine::raiseFileError(c.errnoValue, "/a/file", layer, "Cannot"); },
-                         &text),
-                  expected);
-        EXPECT_NE(text.find("/a/file"), std::string::npos) << text;
-        if (!c.target)
-            continue;
-        ScratchDir dir;
-        writeFile(dir.at("plain"), "x");
-        EXPECT_EQ(raised([&] { engine::TempFile(dir.at(c.target), "tmp", 0600, layer); }),
-                  expected);
-        EXPECT_EQ(snapshot(dir.work).size(), 1u);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Causes, FileErrorTest,
-    testing::Values(
-        Cause{"Missing", ENOENT, err::CannotFindFile, err::FileNotFound, "missing/Books.M17"},
-        Cause{"NotAFolder", ENOTDIR, err::CannotFindFile, err::PathNotFound, "plain/Books.M17"},
-        Cause{"Permission", EACCES, err::ReadOnlyFile, err::PermissionDenied, nullptr},
-        Cause{"ReadOnlyFileSystem", EROFS, err::ReadOnlyFile, err::PermissionDenied, nullptr},
-        Cause{"DiskFull", ENOSPC, err::IoFailure, err::DiskFull, nullptr},
-        Cause{"TooLarge", EFBIG, err::IoFailure, err::DiskFull, nullptr},
-        Cause{"InputOutput", EIO, err::IoFailure, err::PathFileAccess, nullptr},
-        Cause{"Other", EBADF, err::PathFileAccess, err::PathFileAccess, nullptr}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 // Removed when dropped, vacated but still removed, renamed over its target,
 // released to its new owner.
 TEST(TempFile, RemovedUnlessRenamedOrReleased) {
-    ScratchDir dir;
-    const std::string target = dir.at("Books.M17");
+    TempDir dir("repair-test");
+    const std::string target = dir / "Books.M17";
     writeFile(target, "old");
     std::string name;
     {
@@ -71,10 +63,10 @@ TEST(TempFile, RemovedUnlessRenamedOrReleased) {
         ASSERT_EQ(name.rfind(target + ".tmp-", 0), 0u) << name;
         ASSERT_GE(t.fd(), 0);
         t.vacate();
-        EXPECT_FALSE(exists(name));
+        EXPECT_FALSE(fs::exists(name));
         writeFile(name, "someone else's");
     }
-    EXPECT_FALSE(exists(name));
+    EXPECT_FALSE(fs::exists(name));
     {
         engine::TempFile t(target, "tmp", 0600, FileLayer::Program, true);
         ASSERT_EQ(::write(t.fd(), "new", 3), 3);
@@ -85,13 +77,13 @@ TEST(TempFile, RemovedUnlessRenamedOrReleased) {
     {
         engine::TempFile t(target, "compact", 0600);
         EXPECT_LT(t.fd(), 0); // closed at once unless asked to stay open
-        ASSERT_EQ(::link(t.path().c_str(), dir.at("linked").c_str()), 0);
+        ASSERT_EQ(::link(t.path().c_str(), (dir / "linked").c_str()), 0);
         name = t.path();
         t.release();
         ::unlink(name.c_str());
     }
-    EXPECT_TRUE(exists(dir.at("linked")));
-    EXPECT_EQ(snapshot(dir.work).size(), 2u);
+    EXPECT_TRUE(fs::exists(dir / "linked"));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"Books.M17", "linked"}));
 }
 
 } // namespace
