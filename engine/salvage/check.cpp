@@ -64,18 +64,19 @@ private:
 // Runs one of SQLite's check pragmas and sorts what it answers.
 void pragmaCheck(sqlite3* db, const std::string& pragma, Findings& f) {
     const std::string doing = "Cannot check the database";
-    Probe q(db, "PRAGMA " + pragma);
-    if (isDamage(q.rc())) {
+    int rc;
+    Stmt q = Stmt::tryPrepare(db, "PRAGMA " + pragma, rc);
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return;
     }
-    check(q.rc(), db, doing);
-    while (q.step(doing) == SQLITE_ROW) {
+    check(rc, db, doing);
+    while ((rc = q.stepOrDamage(doing)) == SQLITE_ROW) {
         std::string line = q.text(0);
         if (line != "ok")
             f.fromSqlite(line);
     }
-    if (isDamage(q.rc()))
+    if (isDamage(rc))
         f.structural(errorMessage(db, SQLITE_CORRUPT));
 }
 
@@ -270,29 +271,33 @@ bool collationOf(const std::string& name, Collation& out) {
 // false when the schema cannot be read (damage, noted in f).
 bool readShapes(sqlite3* db, std::vector<TableShape>& tables, Findings& f) {
     const std::string doing = "Cannot read the schema";
-    Probe encoding(db, "PRAGMA encoding");
-    if (encoding.rc() == SQLITE_OK)
-        encoding.step(doing);
-    if (isDamage(encoding.rc())) {
+    int rc;
+    Stmt encoding = Stmt::tryPrepare(db, "PRAGMA encoding", rc);
+    if (rc == SQLITE_OK)
+        rc = encoding.stepOrDamage(doing);
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
-    check(encoding.rc(), db, doing);
+    check(rc, db, doing);
     bool utf8 = encoding.text(0) == "UTF-8";
-    Probe list(db, "SELECT name, wr FROM pragma_table_list WHERE schema='main' AND "
-                   "type IN ('table','shadow') AND name NOT IN ('sqlite_schema','sqlite_master')");
-    if (isDamage(list.rc())) {
+    Stmt list = Stmt::tryPrepare(
+        db,
+        "SELECT name, wr FROM pragma_table_list WHERE schema='main' AND "
+        "type IN ('table','shadow') AND name NOT IN ('sqlite_schema','sqlite_master')",
+        rc);
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
-    check(list.rc(), db, doing);
-    while (list.step(doing) == SQLITE_ROW) {
+    check(rc, db, doing);
+    while ((rc = list.stepOrDamage(doing)) == SQLITE_ROW) {
         TableShape t;
         t.name = list.text(0);
         t.comparable = utf8 && sqlite3_column_int(list.get(), 1) == 0;
         tables.push_back(std::move(t));
     }
-    if (isDamage(list.rc())) {
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return false;
     }
@@ -301,15 +306,7 @@ bool readShapes(sqlite3* db, std::vector<TableShape>& tables, Findings& f) {
         cols.bind(1, t.name);
         while (cols.step())
             t.columns.push_back(cols.text(0));
-        for (const char* alias : {"rowid", "_rowid_", "oid"}) {
-            bool hidden = std::any_of(t.columns.begin(), t.columns.end(), [&](const auto& c) {
-                return sqlite3_stricmp(c.c_str(), alias) == 0;
-            });
-            if (!hidden) {
-                t.rowid = alias;
-                break;
-            }
-        }
+        t.rowid = rowidAlias(t.columns);
         if (t.rowid.empty())
             t.comparable = false;
         Stmt idx(db, "SELECT name, \"unique\", partial FROM pragma_index_list(?1)");
@@ -364,14 +361,15 @@ bool scanIndex(sqlite3* db, const TableShape& t, const IndexShape& s, size_t exp
             return false;
     }
     const std::string doing = "Cannot read the index " + s.name;
-    Probe q(db, sql);
-    check(q.rc(), db, doing);
+    int rc;
+    Stmt q = Stmt::tryPrepare(db, sql, rc);
+    check(rc, db, doing);
     const size_t k = s.keys.size();
     out.shape = &s;
     out.rowids.reserve(expected);
     out.cells.reserve(expected * k);
     size_t outOfOrder = 0, duplicates = 0;
-    while (q.step(doing) == SQLITE_ROW) {
+    while ((rc = q.stepOrDamage(doing)) == SQLITE_ROW) {
         auto entry = static_cast<std::uint32_t>(out.rowids.size());
         for (size_t i = 0; i < k; ++i)
             out.cells.push_back(readCell(q.get(), static_cast<int>(i), out.arena));
@@ -395,7 +393,7 @@ bool scanIndex(sqlite3* db, const TableShape& t, const IndexShape& s, size_t exp
         }
         out.rowids.push_back(rowid);
     }
-    if (isDamage(q.rc())) {
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return true;
     }
@@ -421,14 +419,16 @@ void compareWithTable(sqlite3* db, const TableShape& t, std::vector<IndexScan>& 
                 select += ", " + columnExpr(t, k.cid);
             }
     const std::string doing = "Cannot read the table " + t.name;
-    Probe q(db, "SELECT " + select + " FROM " + quoteIdent(t.name) + " NOT INDEXED");
-    check(q.rc(), db, doing);
+    int rc;
+    Stmt q = Stmt::tryPrepare(
+        db, "SELECT " + select + " FROM " + quoteIdent(t.name) + " NOT INDEXED", rc);
+    check(rc, db, doing);
     const size_t n = batch.size();
     std::vector<size_t> at(n, 0), missing(n, 0), differing(n, 0), extra(n, 0);
     std::vector<Cell> row(static_cast<size_t>(used));
     std::string rowArena;
     size_t rows = 0;
-    while (q.step(doing) == SQLITE_ROW) {
+    while ((rc = q.stepOrDamage(doing)) == SQLITE_ROW) {
         ++rows;
         rowArena.clear();
         for (size_t i = 0; i < row.size(); ++i)
@@ -458,7 +458,7 @@ void compareWithTable(sqlite3* db, const TableShape& t, std::vector<IndexScan>& 
             ++i;
         }
     }
-    if (isDamage(q.rc())) {
+    if (isDamage(rc)) {
         f.structural(errorMessage(db, SQLITE_CORRUPT));
         return;
     }
@@ -492,8 +492,9 @@ void compareIndexes(sqlite3* db, Findings& f) {
         // A hint for reserving memory; the scans count for themselves.
         size_t expected = 0;
         {
-            Probe count(db, "SELECT count(*) FROM " + quoteIdent(t.name));
-            if (count.rc() == SQLITE_OK && count.step("Cannot count rows") == SQLITE_ROW)
+            int rc;
+            Stmt count = Stmt::tryPrepare(db, "SELECT count(*) FROM " + quoteIdent(t.name), rc);
+            if (rc == SQLITE_OK && count.stepOrDamage("Cannot count rows") == SQLITE_ROW)
                 expected = static_cast<size_t>(
                     std::max<sqlite3_int64>(0, sqlite3_column_int64(count.get(), 0)));
         }

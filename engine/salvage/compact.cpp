@@ -80,13 +80,8 @@ std::vector<Rewrite> planFormat1(sqlite3* db) {
         expr.bind(1, name);
         expr.step();
         bool everyRow = expr.integer(0) > 0 || r.where.empty();
-        for (const char* alias : {"rowid", "_rowid_", "oid"}) {
-            bool hidden = false;
-            for (const auto& n : names)
-                hidden = hidden || sqlite3_stricmp(n.c_str(), alias) == 0;
-            if (!hidden && r.rowid.empty() && !withoutRowid)
-                r.rowid = alias;
-        }
+        if (!withoutRowid)
+            r.rowid = rowidAlias(names);
         if (!withoutRowid && r.rowid.empty())
             everyRow = true; // columns hide every name of the rowid
         if (!r.rowid.empty())

@@ -4,31 +4,21 @@
 // index entries went with it, and a readable leaf now covers its key range.
 #include "evidence.h"
 
-#include "sqlite_handle.h"
-
 #include <vector>
 
 namespace engine {
 
 namespace {
 
-// Prepares sql on db; null when SQLite refuses it for damage (or because an
+// Prepares sql on db; empty when SQLite refuses it for damage (or because an
 // index cannot serve it). Raises anything else.
-sqlite3_stmt* prepareOrNull(sqlite3* db, const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr);
-    if (rc == SQLITE_OK)
-        return st;
-    sqlite3_finalize(st);
-    if (isDamage(rc) || (rc & 0xff) == SQLITE_ERROR)
-        return nullptr;
-    raise(rc, db, "Cannot read the damaged database");
+Stmt prepareOrEmpty(sqlite3* db, const std::string& sql) {
+    int rc;
+    Stmt st = Stmt::tryPrepare(db, sql, rc);
+    if (rc != SQLITE_OK && !isDamage(rc) && (rc & 0xff) != SQLITE_ERROR)
+        raise(rc, db, "Cannot read the damaged database");
+    return st;
 }
-
-struct Finalizer {
-    sqlite3_stmt* st;
-    ~Finalizer() { sqlite3_finalize(st); }
-};
 
 unsigned be16(const std::vector<unsigned char>& b, size_t at) {
     return (unsigned{b[at]} << 8) | b[at + 1];
@@ -68,56 +58,51 @@ LiveWitness::LiveWitness(sqlite3* source, const std::string& table,
         return -2;
     };
     const std::string rowid = keyColumn >= 0 ? quoteIdent(columns[keyColumn]) : "_rowid_";
-    Finalizer list{prepareOrNull(source, "SELECT name FROM pragma_index_list(" +
-                                             quoteLiteral(table) + ") WHERE partial=0")};
+    Stmt list = prepareOrEmpty(source, "SELECT name FROM pragma_index_list(" + quoteLiteral(table) +
+                                           ") WHERE partial=0");
     std::vector<std::string> indexes;
-    while (list.st && sqlite3_step(list.st) == SQLITE_ROW)
-        indexes.push_back(columnText(list.st, 0));
+    while (list && sqlite3_step(list.get()) == SQLITE_ROW)
+        indexes.push_back(list.text(0));
     for (const auto& index : indexes) {
-        Finalizer info{prepareOrNull(source, "SELECT cid, name FROM pragma_index_info(" +
-                                                 quoteLiteral(index) + ")")};
+        Stmt info = prepareOrEmpty(source, "SELECT cid, name FROM pragma_index_info(" +
+                                               quoteLiteral(index) + ")");
         Probe p;
         std::string where;
-        bool usable = info.st != nullptr;
-        while (usable && sqlite3_step(info.st) == SQLITE_ROW) {
-            int field = sqlite3_column_int(info.st, 0) < 0 ? -2 : fieldOf(columnText(info.st, 1));
+        bool usable = static_cast<bool>(info);
+        while (usable && sqlite3_step(info.get()) == SQLITE_ROW) {
+            int field = sqlite3_column_int(info.get(), 0) < 0 ? -2 : fieldOf(info.text(1));
             usable = field != -2;
-            where += quoteIdent(columnText(info.st, 1)) + " IS ?" +
-                     std::to_string(p.fields.size() + 1) + " AND ";
+            where +=
+                quoteIdent(info.text(1)) + " IS ?" + std::to_string(p.fields.size() + 1) + " AND ";
             p.fields.push_back(field);
         }
         if (!usable || p.fields.empty())
             continue;
         p.fields.push_back(-1);
         where += rowid + " = ?" + std::to_string(p.fields.size());
-        p.st = prepareOrNull(source, "SELECT 1 FROM main." + quoteIdent(table) + " INDEXED BY " +
-                                         quoteIdent(index) + " WHERE " + where);
+        p.st = prepareOrEmpty(source, "SELECT 1 FROM main." + quoteIdent(table) + " INDEXED BY " +
+                                          quoteIdent(index) + " WHERE " + where);
         if (p.st)
-            probes_.push_back(p);
+            probes_.push_back(std::move(p));
     }
 
-    Finalizer root{prepareOrNull(source, "SELECT rootpage FROM sqlite_schema WHERE type='table' "
-                                         "AND name=" +
-                                             quoteLiteral(table))};
-    Finalizer size{prepareOrNull(source, "PRAGMA page_size")};
-    if (!root.st || !size.st || sqlite3_step(root.st) != SQLITE_ROW ||
-        sqlite3_step(size.st) != SQLITE_ROW)
+    Stmt root = prepareOrEmpty(source, "SELECT rootpage FROM sqlite_schema WHERE type='table' "
+                                       "AND name=" +
+                                           quoteLiteral(table));
+    Stmt size = prepareOrEmpty(source, "PRAGMA page_size");
+    if (!root || !size || sqlite3_step(root.get()) != SQLITE_ROW ||
+        sqlite3_step(size.get()) != SQLITE_ROW)
         return;
     sqlite3_file* file = nullptr;
     sqlite3_int64 bytes = 0;
-    auto pageSize = static_cast<unsigned>(sqlite3_column_int(size.st, 0));
+    auto pageSize = static_cast<unsigned>(sqlite3_column_int(size.get(), 0));
     if (sqlite3_file_control(source, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
         !file || !file->pMethods || file->pMethods->xFileSize(file, &bytes) != SQLITE_OK ||
         pageSize < 512)
         return;
     std::set<unsigned> seen;
     walk(file, pageSize, static_cast<unsigned>(bytes / pageSize),
-         static_cast<unsigned>(sqlite3_column_int64(root.st, 0)), LLONG_MIN, LLONG_MAX, 0, seen);
-}
-
-LiveWitness::~LiveWitness() {
-    for (auto& p : probes_)
-        sqlite3_finalize(p.st);
+         static_cast<unsigned>(root.integer(0)), LLONG_MIN, LLONG_MAX, 0, seen);
 }
 
 // Follows the table b-tree from page, whose keys lie in (low, high]; a child
@@ -162,16 +147,16 @@ bool LiveWitness::live(long long rowid, sqlite3_stmt* row, int first) {
         for (size_t i = 0; i < p.fields.size(); ++i) {
             int at = static_cast<int>(i) + 1;
             if (p.fields[i] < 0)
-                sqlite3_bind_int64(p.st, at, rowid);
+                sqlite3_bind_int64(p.st.get(), at, rowid);
             else
-                sqlite3_bind_value(p.st, at, sqlite3_column_value(row, first + p.fields[i]));
+                sqlite3_bind_value(p.st.get(), at, sqlite3_column_value(row, first + p.fields[i]));
         }
-        int rc = sqlite3_step(p.st);
-        sqlite3_reset(p.st);
+        int rc = sqlite3_step(p.st.get());
+        p.st.rewind();
         if (rc == SQLITE_ROW)
             return true;
         if (rc != SQLITE_DONE && !isDamage(rc))
-            raise(rc, sqlite3_db_handle(p.st), "Cannot read the damaged database");
+            raise(rc, p.st.db(), "Cannot read the damaged database");
     }
     return false;
 }

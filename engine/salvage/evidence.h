@@ -3,7 +3,7 @@
 // not a row deleted earlier whose page was freed.
 #pragma once
 
-#include <sqlite3.h>
+#include "sqlite_handle.h"
 
 #include <climits>
 #include <set>
@@ -24,7 +24,6 @@ public:
     // Raises only what is not damage.
     LiveWitness(sqlite3* source, const std::string& table, const std::vector<std::string>& columns,
                 int keyColumn);
-    ~LiveWitness();
     LiveWitness(const LiveWitness&) = delete;
     LiveWitness& operator=(const LiveWitness&) = delete;
 
@@ -38,7 +37,7 @@ public:
 
 private:
     struct Probe {
-        sqlite3_stmt* st = nullptr;
+        Stmt st;
         std::vector<int> fields; // per parameter: the field bound, -1 for the rowid
     };
     void walk(sqlite3_file* file, unsigned pageSize, unsigned pages, unsigned page, long long low,

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -27,11 +28,6 @@
 namespace engine {
 
 namespace {
-
-[[noreturn]] void inUse(const std::string& path) {
-    throw Error(err::FileInUse,
-                "Could not use '" + path + "'; file already in use by another program.");
-}
 
 // Reads the whole file through the page cache's memory map where it fits:
 // the check reads every page, most of them more than once.
@@ -58,7 +54,7 @@ bool lockFile(sqlite3* db, const std::string& path) {
     // The empty transaction also rolls a hot journal back.
     int rc = sqlite3_exec(db, "BEGIN EXCLUSIVE; COMMIT", nullptr, nullptr, nullptr);
     if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
-        inUse(path);
+        raiseInUse(path);
     if (!isDamage(rc)) {
         check(rc, db, "Cannot lock '" + path + "'");
         return true;
@@ -68,17 +64,24 @@ bool lockFile(sqlite3* db, const std::string& path) {
     for (int level : {SQLITE_LOCK_SHARED, SQLITE_LOCK_EXCLUSIVE}) {
         int lrc = file->pMethods->xLock(file, level);
         if ((lrc & 0xff) == SQLITE_BUSY)
-            inUse(path);
+            raiseInUse(path);
         check(lrc, nullptr, "Cannot lock '" + path + "'");
     }
     return false;
 }
 
+// Bytes 18 and 19 of the header of the file open on db, reached through
+// file: its write and read versions.
+std::array<unsigned char, 2> headerVersions(sqlite3* db, sqlite3_file* file) {
+    std::array<unsigned char, 2> versions{};
+    check(file->pMethods->xRead(file, versions.data(), 2, 18), db,
+          "Cannot read the database header");
+    return versions;
+}
+
 // True when the file's header marks it for a write-ahead log.
 bool walMode(sqlite3* db) {
-    unsigned char versions[2] = {};
-    sqlite3_file* file = fileOf(db);
-    check(file->pMethods->xRead(file, versions, 2, 18), db, "Cannot read the database header");
+    const auto versions = headerVersions(db, fileOf(db));
     return versions[0] == 2 || versions[1] == 2;
 }
 
@@ -128,6 +131,12 @@ void recoverInto(sqlite3* db, const std::string& path, const std::string& out,
                      "Cannot recover the data of '" + path + "'");
 }
 
+// True when the main database of db has a table of that name.
+bool hasTable(sqlite3* db, const std::string& name) {
+    return queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
+                             quoteLiteral(name)) != "0";
+}
+
 // A table that rows of the lost-and-found table may go back to.
 struct Home {
     std::string name;
@@ -164,13 +173,7 @@ std::map<size_t, std::vector<Home>> homesByFields(sqlite3* db, const std::string
         pk.step();
         if (keys == 1 && pk.integer(0) == 0)
             h.rowidColumn = keyColumn;
-        for (const char* alias : {"rowid", "_rowid_", "oid"}) {
-            bool hidden = false;
-            for (const auto& c : h.columns)
-                hidden = hidden || sqlite3_stricmp(c.c_str(), alias) == 0;
-            if (!hidden && h.rowid.empty())
-                h.rowid = alias;
-        }
+        h.rowid = rowidAlias(h.columns);
         if (usable && !h.columns.empty() && (h.rowidColumn >= 0 || !h.rowid.empty()))
             homes[h.columns.size()].push_back(std::move(h));
     }
@@ -184,8 +187,7 @@ std::map<size_t, std::vector<Home>> homesByFields(sqlite3* db, const std::string
 // could hold, that nothing shows live, or that its table's constraints refuse
 // (a rowid or a unique key already taken), stays.
 void restoreOrphans(sqlite3* db, sqlite3* source, const std::string& laf) {
-    if (queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
-                          quoteLiteral(laf)) == "0")
+    if (!hasTable(db, laf))
         return;
     // Its columns: rootpgno, pgno, nfield, id, then c0, c1, ...
     size_t fields = static_cast<size_t>(std::stoll(
@@ -243,8 +245,7 @@ void restoreOrphans(sqlite3* db, sqlite3* source, const std::string& laf) {
 // Drops the lost-and-found table when it is empty, else names it
 // lost_and_found (or lost_and_found_N when a table of the file has that name).
 void settleLostAndFound(sqlite3* db, const std::string& laf) {
-    if (queryText(db, "SELECT count(*) FROM sqlite_schema WHERE type='table' AND name=" +
-                          quoteLiteral(laf)) == "0")
+    if (!hasTable(db, laf))
         return;
     if (queryText(db, "SELECT count(*) FROM " + quoteIdent(laf)) == "0") {
         exec(db, "DROP TABLE " + quoteIdent(laf));
@@ -277,8 +278,7 @@ std::string scratchName() {
 // Returns an empty handle when the file can be read as it is.
 DbHandle readableCopy(sqlite3* db, const std::string& path, std::optional<TempFile>& copy) {
     sqlite3_file* file = fileOf(db);
-    unsigned char versions[2] = {};
-    check(file->pMethods->xRead(file, versions, 2, 18), db, "Cannot read the database header");
+    const auto versions = headerVersions(db, file);
     if (versions[0] <= 2 && versions[1] <= 2)
         return {};
     copy.emplace(path, "header", 0600);
@@ -408,7 +408,7 @@ void DBEngine::RepairDatabase(const std::string& path, const RebuildLayout& layo
     if (!looksLikeSqlite(path))
         throw Error(err::NotADatabase, "Unrecognized database format '" + path + "'.");
     if (::access(path.c_str(), R_OK | W_OK) != 0)
-        throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
+        raiseReadOnly(path);
     // A rebuilt file replaces the file itself, not a symbolic link to it.
     std::error_code ec;
     std::string file = std::filesystem::canonical(path, ec).string();

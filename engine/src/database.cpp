@@ -11,12 +11,6 @@ namespace engine {
 
 namespace {
 
-Connection& live(const std::shared_ptr<Connection>& c) {
-    if (!c || !c->db)
-        throw Error(err::ObjectClosed, "Object invalid or no longer set: the database is closed.");
-    return *c;
-}
-
 void tune(sqlite3* db) {
     // A larger page cache keeps the index pages of a million-item table in
     // memory while a combine re-points references.
@@ -44,13 +38,6 @@ std::string normalise(const std::string& sql) {
     return sql;
 }
 
-bool blankTail(const char* tail) {
-    for (; tail && *tail; ++tail)
-        if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';')
-            return false;
-    return true;
-}
-
 } // namespace
 
 DBEngine::DBEngine() {
@@ -75,18 +62,11 @@ std::unique_ptr<Database> DBEngine::CreateDatabase(const std::string& path) {
     struct stat sb {};
     if (::lstat(path.c_str(), &sb) == 0)
         throw Error(err::DatabaseExists, "Database '" + path + "' already exists.");
-    sqlite3* raw = nullptr;
-    int rc = sqlite3_open_v2(path.c_str(), &raw,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                                 SQLITE_OPEN_EXCLUSIVE,
-                             nullptr);
-    DbHandle h(raw);
-    if (rc != SQLITE_OK)
-        raise(rc, raw, "Cannot create '" + path + "'");
-    sqlite3_extended_result_codes(raw, 1);
+    DbHandle h = openConnection(
+        path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, "Cannot create");
     // Write the header now, so that the file is a database from the start.
-    exec(raw, "PRAGMA user_version=0; BEGIN; CREATE TABLE engine_create_probe(x); "
-              "DROP TABLE engine_create_probe; COMMIT;");
+    exec(h.get(), "PRAGMA user_version=0; BEGIN; CREATE TABLE engine_create_probe(x); "
+                  "DROP TABLE engine_create_probe; COMMIT;");
     auto c = std::make_shared<Connection>();
     c->db = std::move(h);
     c->path = path;
@@ -101,14 +81,8 @@ Database::~Database() {
 }
 
 void Database::Execute(const std::string& sql) {
-    Connection& c = live(conn_);
-    std::string text = normalise(sql);
-    const char* tail = nullptr;
-    Stmt st(c.db.get(), text, &tail);
-    if (!st)
-        throw Error(err::SqlSyntax, "Invalid SQL statement: the statement is empty.");
-    if (!blankTail(tail))
-        throw Error(err::ExtraCharacters, "Characters found after end of SQL statement.");
+    Connection& c = liveConnection(conn_);
+    Stmt st = prepareOne(c.db.get(), normalise(sql));
     if (sqlite3_column_count(st.get()) > 0 && sqlite3_stmt_readonly(st.get()))
         throw Error(err::InvalidOperation, "Cannot execute a select query.");
     while (st.step()) {
@@ -121,7 +95,7 @@ long long Database::RecordsAffected() const {
 }
 
 std::vector<std::string> Database::TableNames() {
-    Connection& c = live(conn_);
+    Connection& c = liveConnection(conn_);
     Stmt st(c.db.get(), "SELECT name FROM sqlite_schema WHERE type='table' AND name NOT LIKE "
                         "'sqlite\\_%' ESCAPE '\\' ORDER BY rowid");
     std::vector<std::string> out;
@@ -131,18 +105,18 @@ std::vector<std::string> Database::TableNames() {
 }
 
 void Database::BeginTrans() {
-    exec(live(conn_).db.get(), "BEGIN");
+    exec(liveConnection(conn_).db.get(), "BEGIN");
 }
 
 void Database::CommitTrans() {
-    Connection& c = live(conn_);
+    Connection& c = liveConnection(conn_);
     if (sqlite3_get_autocommit(c.db.get()))
         throw Error(err::InvalidOperation, "Commit without a transaction.");
     exec(c.db.get(), "COMMIT");
 }
 
 void Database::Rollback() {
-    Connection& c = live(conn_);
+    Connection& c = liveConnection(conn_);
     if (sqlite3_get_autocommit(c.db.get()))
         throw Error(err::InvalidOperation, "Rollback without a transaction.");
     exec(c.db.get(), "ROLLBACK");

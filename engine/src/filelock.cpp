@@ -79,7 +79,7 @@ std::unique_ptr<FileLock> DBEngine::LockDatabase(const std::string& path) {
     if (fd < 0) {
         int e = errno;
         if (e == EACCES || e == EROFS || e == EPERM)
-            throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
+            raiseReadOnly(path);
         if (e == ENOENT)
             throw Error(err::FileNotFound, "File not found: '" + path + "'.");
         throw Error(err::PathFileAccess,
@@ -96,8 +96,7 @@ std::unique_ptr<FileLock> DBEngine::LockDatabase(const std::string& path) {
     if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) {
         int e = errno;
         if (e == EAGAIN || e == EACCES)
-            throw Error(err::FileInUse,
-                        "Could not use '" + path + "'; file already in use by another program.");
+            raiseInUse(path);
         throw Error(err::PathFileAccess,
                     "Cannot lock '" + path + "': " + std::string(std::strerror(e)) + ".");
     }

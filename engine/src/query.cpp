@@ -4,8 +4,6 @@
 #include "engine.h"
 #include "sqlite_handle.h"
 
-#include <cctype>
-
 namespace engine {
 
 std::string QuoteName(const std::string& name) {
@@ -18,16 +16,8 @@ struct Query::Impl {
 };
 
 Query::Query(Database& db, const std::string& sql) : d_(std::make_unique<Impl>()) {
-    if (!db.conn_ || !db.conn_->db)
-        throw Error(err::ObjectClosed, "Object invalid or no longer set: the database is closed.");
     d_->conn = db.conn_;
-    const char* tail = nullptr;
-    d_->st = Stmt(db.conn_->db.get(), sql, &tail);
-    if (!d_->st.get())
-        throw Error(err::SqlSyntax, "Invalid SQL statement: the statement is empty.");
-    for (; tail && *tail; ++tail)
-        if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';')
-            throw Error(err::ExtraCharacters, "Characters found after end of SQL statement.");
+    d_->st = prepareOne(liveConnection(d_->conn).db.get(), sql);
 }
 
 Query::~Query() = default;
@@ -53,8 +43,7 @@ Query& Query::BindNull(int parameter) {
 }
 
 bool Query::Step() {
-    if (!d_->conn->db)
-        throw Error(err::ObjectClosed, "Object invalid or no longer set: the database is closed.");
+    liveConnection(d_->conn);
     try {
         if (d_->st.step())
             return true;

@@ -7,6 +7,19 @@
 
 namespace engine {
 
+namespace {
+
+// A table, field or index name in a recordset's SQL, quoted as everywhere
+// else. Recordsets have always refused a name holding ']' (InvalidOperation),
+// and still do, whatever the quoting allows.
+std::string sqlName(const std::string& name) {
+    if (name.find(']') != std::string::npos)
+        throw Error(err::InvalidOperation, "Invalid name '" + name + "'.");
+    return quoteIdent(name);
+}
+
+} // namespace
+
 struct Recordset::Impl {
     std::shared_ptr<Connection> conn;
     std::string table;
@@ -31,7 +44,7 @@ struct Recordset::Impl {
         for (const auto& c : columns) {
             if (!out.empty())
                 out += ", ";
-            out += bracket(c);
+            out += sqlName(c);
         }
         return out;
     }
@@ -41,14 +54,14 @@ struct Recordset::Impl {
             return " ORDER BY rowid";
         std::string out = " ORDER BY ";
         for (const auto& [name, coll] : indexColumns)
-            out += bracket(name) + " COLLATE " + coll + ", ";
+            out += sqlName(name) + " COLLATE " + coll + ", ";
         return out + "rowid";
     }
 
     std::string from() const {
-        std::string out = " FROM " + bracket(table);
+        std::string out = " FROM " + sqlName(table);
         if (!indexName.empty())
-            out += " INDEXED BY " + bracket(indexName);
+            out += " INDEXED BY " + sqlName(indexName);
         return out;
     }
 
@@ -117,9 +130,7 @@ const std::string& Recordset::TableName() const {
 }
 
 std::unique_ptr<Recordset> Database::OpenTable(const std::string& name) {
-    if (!conn_ || !conn_->db)
-        throw Error(err::ObjectClosed, "Object invalid or no longer set: the database is closed.");
-    sqlite3* h = conn_->db.get();
+    sqlite3* h = liveConnection(conn_).db.get();
     Stmt find(h, "SELECT name FROM sqlite_schema WHERE type='table' AND name=?1");
     find.bind(1, name);
     if (!find.step())
@@ -172,7 +183,7 @@ void Recordset::Seek(const std::string& comparison, const Variant& key) {
         throw Error(err::InvalidOperation,
                     "Seek comparison '" + comparison + "' is not supported; use >, >= or =.");
     const auto& [col, coll] = d_->indexColumns.front();
-    std::string lhs = bracket(col) + " COLLATE " + coll;
+    std::string lhs = sqlName(col) + " COLLATE " + coll;
     std::string op = comparison == "=" ? ">=" : comparison;
     d_->start(" WHERE " + lhs + " " + op + " ?1", &key);
     if (d_->hasRow && comparison == "=") {

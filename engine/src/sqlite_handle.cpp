@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstring>
 #include <fstream>
 
@@ -71,15 +72,26 @@ void raise(int rc, sqlite3* db, const std::string& doing) {
     raiseMessage(rc, errorMessage(db, rc), doing);
 }
 
-Stmt::Stmt(sqlite3* db, const std::string& sql, const char** tail) : db_(db) {
+int Stmt::prepare(sqlite3* db, const std::string& sql, const char** tail) {
+    db_ = db;
     const char* t = nullptr;
     int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &st_, &t);
-    if (rc != SQLITE_OK) {
+    if (rc != SQLITE_OK)
         finalize();
-        raise(rc, db, "Cannot prepare statement");
-    }
-    if (tail)
+    else if (tail)
         *tail = t;
+    return rc;
+}
+
+Stmt::Stmt(sqlite3* db, const std::string& sql, const char** tail) {
+    if (int rc = prepare(db, sql, tail); rc != SQLITE_OK)
+        raise(rc, db, "Cannot prepare statement");
+}
+
+Stmt Stmt::tryPrepare(sqlite3* db, const std::string& sql, int& rc) {
+    Stmt st;
+    rc = st.prepare(db, sql, nullptr);
+    return st;
 }
 
 bool Stmt::step() {
@@ -128,6 +140,17 @@ long long Stmt::integer(int col) const {
     return sqlite3_column_int64(st_, col);
 }
 
+Stmt prepareOne(sqlite3* db, const std::string& sql) {
+    const char* tail = nullptr;
+    Stmt st(db, sql, &tail);
+    if (!st)
+        throw Error(err::SqlSyntax, "Invalid SQL statement: the statement is empty.");
+    for (; tail && *tail; ++tail)
+        if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';')
+            throw Error(err::ExtraCharacters, "Characters found after end of SQL statement.");
+    return st;
+}
+
 void exec(sqlite3* db, const std::string& sql) {
     char* msg = nullptr;
     int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
@@ -143,16 +166,6 @@ std::string queryText(sqlite3* db, const std::string& sql) {
     if (!st.step())
         return {};
     return st.text(0);
-}
-
-std::string bracket(const std::string& name) {
-    std::string out = "[";
-    for (char c : name) {
-        if (c == ']')
-            throw Error(err::InvalidOperation, "Invalid name '" + name + "'.");
-        out += c;
-    }
-    return out + "]";
 }
 
 namespace {
@@ -175,6 +188,32 @@ std::string quoteLiteral(const std::string& text) {
 
 std::string quoteIdent(const std::string& name) {
     return enclose(name, '"');
+}
+
+std::string rowidAlias(const std::vector<std::string>& columns) {
+    for (const char* alias : {"rowid", "_rowid_", "oid"}) {
+        bool hidden = false;
+        for (const auto& c : columns)
+            hidden = hidden || sqlite3_stricmp(c.c_str(), alias) == 0;
+        if (!hidden)
+            return alias;
+    }
+    return {};
+}
+
+Connection& liveConnection(const std::shared_ptr<Connection>& c) {
+    if (!c || !c->db)
+        throw Error(err::ObjectClosed, "Object invalid or no longer set: the database is closed.");
+    return *c;
+}
+
+void raiseInUse(const std::string& path) {
+    throw Error(err::FileInUse,
+                "Could not use '" + path + "'; file already in use by another program.");
+}
+
+void raiseReadOnly(const std::string& path) {
+    throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
 }
 
 void requireDatabaseFile(const std::string& path) {
@@ -209,14 +248,22 @@ void checkPath(const std::string& path) {
         throw Error(err::NotADatabase, "Unrecognized database format '" + path + "'.");
 }
 
+// Raises again, in the opening's words, what SQLite raised while path was
+// being opened.
+[[noreturn]] void openRefused(const Error& e, const std::string& path) {
+    if (e.Number() == err::FileInUse)
+        raiseInUse(path);
+    throw Error(e.Number(), "Cannot open '" + path + "': " + e.Text());
+}
+
 } // namespace
 
-DbHandle openConnection(const std::string& name, int flags) {
+DbHandle openConnection(const std::string& name, int flags, const std::string& doing) {
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(name.c_str(), &raw,
                              flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE, nullptr);
     DbHandle h(raw);
-    check(rc, raw, "Cannot open '" + name + "'");
+    check(rc, raw, doing + " '" + name + "'");
     sqlite3_extended_result_codes(raw, 1);
     return h;
 }
@@ -224,7 +271,7 @@ DbHandle openConnection(const std::string& name, int flags) {
 DbHandle openFile(const std::string& path, bool readOnly, bool exclusive) {
     checkPath(path);
     if (exclusive && !readOnly && ::access(path.c_str(), W_OK) != 0)
-        throw Error(err::ReadOnlyFile, "The database '" + path + "' is read-only.");
+        raiseReadOnly(path);
     DbHandle h = openConnection(path, readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
     sqlite3* raw = h.get();
     if (exclusive) {
@@ -234,10 +281,7 @@ DbHandle openFile(const std::string& path, bool readOnly, bool exclusive) {
         try {
             exec(raw, "BEGIN EXCLUSIVE; COMMIT;");
         } catch (const Error& e) {
-            if (e.Number() == err::FileInUse)
-                throw Error(err::FileInUse, "Could not use '" + path +
-                                                "'; file already in use by another program.");
-            throw Error(e.Number(), "Cannot open '" + path + "': " + e.Text());
+            openRefused(e, path);
         }
         // In WAL mode the exclusive write lock stays on the write-ahead log;
         // reading the schema below keeps readers out too.
@@ -245,10 +289,7 @@ DbHandle openFile(const std::string& path, bool readOnly, bool exclusive) {
     try {
         queryText(raw, "SELECT count(*) FROM sqlite_schema");
     } catch (const Error& e) {
-        if (e.Number() == err::FileInUse)
-            throw Error(err::FileInUse,
-                        "Could not use '" + path + "'; file already in use by another program.");
-        throw Error(e.Number(), "Cannot open '" + path + "': " + e.Text());
+        openRefused(e, path);
     }
     return h;
 }

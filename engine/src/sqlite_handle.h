@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,34 +51,6 @@ inline bool isDamage(int rc) {
     return rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB;
 }
 
-// A prepared statement whose failures the caller sorts: damage is a finding,
-// anything else is raised.
-class Probe {
-public:
-    Probe(sqlite3* db, const std::string& sql) : db_(db) {
-        rc_ = sqlite3_prepare_v2(db, sql.c_str(), -1, &st_, nullptr);
-    }
-    ~Probe() { sqlite3_finalize(st_); }
-    Probe(const Probe&) = delete;
-    Probe& operator=(const Probe&) = delete;
-    int rc() const { return rc_; }
-    sqlite3_stmt* get() const { return st_; }
-    // SQLITE_ROW, SQLITE_DONE or a damage code; raises anything else.
-    int step(const std::string& doing) {
-        if (rc_ == SQLITE_OK || rc_ == SQLITE_ROW)
-            rc_ = sqlite3_step(st_);
-        if (rc_ != SQLITE_ROW && rc_ != SQLITE_DONE && !isDamage(rc_))
-            raise(rc_, db_, doing);
-        return rc_;
-    }
-    std::string text(int col) const { return columnText(st_, col); }
-
-private:
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-    int rc_;
-};
-
 // The engine number for a SQLite result code.
 long errorNumber(int rc);
 
@@ -111,13 +84,19 @@ private:
     sqlite3* db_ = nullptr;
 };
 
-// A prepared statement; finalized in its destructor.
+// A prepared statement; finalized in its destructor. The engine's one owner
+// of a statement: an empty one (made so, moved from, or refused by
+// tryPrepare) holds none.
 class Stmt {
 public:
     Stmt() = default;
     // Prepares sql on db; raises on failure. tail, when given, receives the
     // unparsed rest of sql.
     Stmt(sqlite3* db, const std::string& sql, const char** tail = nullptr);
+    // Prepares sql on db for a caller that sorts the failures itself (damage
+    // is a finding there): SQLite's result code goes to rc, and the statement
+    // is empty unless it is SQLITE_OK. Raises nothing.
+    static Stmt tryPrepare(sqlite3* db, const std::string& sql, int& rc);
     ~Stmt() { finalize(); }
     Stmt(Stmt&& o) noexcept : st_(o.st_), db_(o.db_) { o.st_ = nullptr; }
     Stmt& operator=(Stmt&& o) noexcept {
@@ -147,6 +126,15 @@ public:
     }
     // Steps once; true while a row is there. Raises on failure.
     bool step();
+    // Steps once for a caller that reads damage as a finding: returns
+    // SQLITE_ROW, SQLITE_DONE or a damage code; raises anything else, with
+    // doing as its text.
+    int stepOrDamage(const std::string& doing) {
+        int rc = sqlite3_step(st_);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE && !isDamage(rc))
+            raise(rc, db_, doing);
+        return rc;
+    }
     // Parameter i (from 1) takes a value; each raises when SQLite refuses.
     void bind(int i, const std::string& text);
     void bind(int i, long long v);
@@ -161,21 +149,31 @@ public:
     sqlite3* db() const noexcept { return db_; }
 
 private:
+    // SQLite's result code for preparing sql on db into this statement.
+    int prepare(sqlite3* db, const std::string& sql, const char** tail);
+
     sqlite3_stmt* st_ = nullptr;
     sqlite3* db_ = nullptr;
 };
+
+// Prepares sql on db, which must be exactly one statement: raises SqlSyntax
+// for none, ExtraCharacters for anything but blanks and semicolons after it,
+// and what SQLite raises.
+Stmt prepareOne(sqlite3* db, const std::string& sql);
 
 // Runs SQL that returns no rows (several statements allowed); raises on failure.
 void exec(sqlite3* db, const std::string& sql);
 // The first column of the first row of a query, as text ("" when there is none).
 std::string queryText(sqlite3* db, const std::string& sql);
 
-// A SQL identifier in square brackets (closing brackets doubled).
-std::string bracket(const std::string& name);
 // A SQL string literal in single quotes.
 std::string quoteLiteral(const std::string& text);
 // A SQL identifier in double quotes (any name, double quotes doubled).
 std::string quoteIdent(const std::string& name);
+
+// The first of SQLite's names for the rowid (rowid, _rowid_, oid) that none
+// of columns hides, compared as SQLite compares names; empty when all are.
+std::string rowidAlias(const std::vector<std::string>& columns);
 
 // The open connection behind a Database and its recordsets.
 struct Connection {
@@ -184,6 +182,14 @@ struct Connection {
     std::vector<Recordset*> recordsets; // open recordsets, closed with the database
 };
 
+// The connection c, still open; raises ObjectClosed when it is not.
+Connection& liveConnection(const std::shared_ptr<Connection>& c);
+
+// The errors for a database file that another program holds, and for one
+// that cannot be written.
+[[noreturn]] void raiseInUse(const std::string& path);
+[[noreturn]] void raiseReadOnly(const std::string& path);
+
 // The checks on a database path that SQLite answers vaguely or not at all:
 // raises NotValidPath (empty, a folder, not a regular file), CannotFindFile
 // (SQLite would create it) and NotADatabase for an empty file (SQLite would
@@ -191,8 +197,10 @@ struct Connection {
 void requireDatabaseFile(const std::string& path);
 
 // Opens a plain connection on name (a path, or a file: URI where flags allow
-// it) with extended result codes; raises when SQLite refuses.
-DbHandle openConnection(const std::string& name, int flags);
+// it) with extended result codes; raises when SQLite refuses, the text
+// being doing and the name.
+DbHandle openConnection(const std::string& name, int flags,
+                        const std::string& doing = "Cannot open");
 
 // Opens path with SQLite and reads its schema, so that a file that is no
 // database, or one held by another process, fails here and not later.
