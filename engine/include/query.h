@@ -48,8 +48,6 @@ public:
     long long Integer(int column) const;
     std::string Text(int column) const;
     std::vector<unsigned char> Blob(int column) const;
-    // The column as a Variant; a blob raises TypeMismatch.
-    Variant Value(int column) const;
 
 private:
     struct Impl;

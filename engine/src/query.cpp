@@ -88,19 +88,4 @@ std::vector<unsigned char> Query::Blob(int column) const {
     return p ? std::vector<unsigned char>(p, p + n) : std::vector<unsigned char>();
 }
 
-Variant Query::Value(int column) const {
-    switch (sqlite3_column_type(d_->st.get(), column)) {
-    case SQLITE_NULL:
-        return Variant();
-    case SQLITE_INTEGER:
-        return Variant(static_cast<std::int64_t>(sqlite3_column_int64(d_->st.get(), column)));
-    case SQLITE_FLOAT:
-        return Variant(sqlite3_column_double(d_->st.get(), column));
-    case SQLITE_TEXT:
-        return Variant(Text(column));
-    default:
-        throw Error(err::TypeMismatch, "Type mismatch: the value is binary data.");
-    }
-}
-
 } // namespace engine
