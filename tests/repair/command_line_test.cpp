@@ -35,9 +35,9 @@ std::string repeat(const std::string& s, int n) {
 class CommandLineTest : public testing::TestWithParam<Case> {};
 
 // The program fails with the reading's error, runs on the path read when it
-// names one of the two catalogues and otherwise finds no file. Each catalogue
-// has stale copies; those of Books.M17 are links, which the new copies must
-// replace rather than write through. A failure touches nothing.
+// names one of the two catalogues and otherwise finds no file. The stale
+// copies are links, which the new copies must replace rather than write
+// through. A failure touches nothing.
 TEST_P(CommandLineTest, ReadsPathAndSwitchAndRunsOnThatPathOrTouchesNothing) {
     const Case& c = GetParam();
     std::vector<const char*> argv{"repair"};
@@ -50,13 +50,12 @@ TEST_P(CommandLineTest, ReadsPathAndSwitchAndRunsOnThatPathOrTouchesNothing) {
     EXPECT_EQ(cl.version4, c.version4);
 
     TempDir dir("repair-test");
-    for (const auto& name : {my, books})
-        writeFile(dir / name, sampleBytes(300));
-    writeFile(dir / my + ".FIX", "stale repair copy");
-    writeFile(dir / my + ".KEEP", "stale safety copy");
     writeFile(dir / "victim", "not to be written");
-    for (const auto& name : {books + ".FIX", books + ".KEEP"})
-        ASSERT_EQ(::symlink("victim", (dir / name).c_str()), 0);
+    for (const auto& name : {my, books}) {
+        writeFile(dir / name, sampleBytes(300));
+        for (const char* copy : {".FIX", ".KEEP"})
+            ASSERT_EQ(::symlink("victim", (dir / name + copy).c_str()), 0);
+    }
     writeFile(dir / "My.FIX", "stale"); // a failure before the run must leave it
     const std::string original = readBack(dir / books);
     const auto before = snapshot(dir.path());

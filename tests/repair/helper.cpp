@@ -18,24 +18,14 @@
 #include <cstdlib>
 #include <string>
 
-namespace {
-
-int stopSignal = 0;
-int stopStep = 0;
-
-void stopAt(Module1::Step step) {
-    if (static_cast<int>(step) == stopStep)
-        ::raise(stopSignal);
-}
-
-} // namespace
-
 int main(int argc, char* argv[]) {
     const std::string mode = argc > 2 ? argv[1] : "";
     if (mode == "stepped" && argc >= 4) {
-        stopSignal = std::atoi(argv[2]);
-        stopStep = std::atoi(argv[3]);
-        Module1::SetStepHook(stopAt);
+        static const int stopSignal = std::atoi(argv[2]), stopStep = std::atoi(argv[3]);
+        Module1::SetStepHook([](Module1::Step step) {
+            if (static_cast<int>(step) == stopStep)
+                ::raise(stopSignal);
+        });
         return Module1::Main(argc - 3, argv + 3);
     }
     if (mode != "hold" && mode != "wal" && mode != "hot")
