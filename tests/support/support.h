@@ -9,6 +9,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -30,6 +31,8 @@ private:
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+// Writes bytes over the file at path from offset at, the rest left as it is.
+void overwrite(const std::string& path, size_t at, const std::string& bytes);
 
 // The number of the engine::Error that f raises, whose text must not be empty;
 // 0 when it raises none.
@@ -46,5 +49,25 @@ template <class F> long errorOf(F f) {
 // SQLite's verdict on the file open on db: "ok", its first complaint, or why
 // it cannot check.
 std::string integrity(sqlite3* db);
+
+// A connection of SQLite's own on a file: the independent view of what the
+// engine wrote, and the way to make files the engine must cope with.
+class Sql {
+public:
+    explicit Sql(const std::string& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    ~Sql() { sqlite3_close_v2(db_); }
+    Sql(const Sql&) = delete;
+    Sql& operator=(const Sql&) = delete;
+    sqlite3* get() const { return db_; }
+    // Runs every statement of sql; a failure fails the test with SQLite's message.
+    bool exec(const std::string& sql) const;
+    // Every row sql yields, its fields joined by '|', each as "type:text" when typed.
+    std::vector<std::string> rows(const std::string& sql, bool typed = false) const;
+    // The first row, "" for none.
+    std::string one(const std::string& sql) const;
+
+private:
+    sqlite3* db_ = nullptr;
+};
 
 } // namespace testsupport
