@@ -4,10 +4,10 @@
 #include "samplegen.h"
 #include "support.h"
 
+#include <strings.h>
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -40,13 +40,6 @@ Rows readTable(engine::Database& db, const std::string& table) {
             rows.back().push_back(rs->Fields().Item(i).Value());
     }
     return rows;
-}
-
-// Only ASCII letters change: the program runs in the "C" locale.
-std::string asciiLower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
 }
 
 // Test names from the rows' own.
@@ -163,9 +156,12 @@ TEST_P(SampleContent, CountsCodesAndReferencesHold) {
         rs->Seek(">", Variant(""));
         std::vector<std::string> names;
         for (; !rs->NoMatch() && !rs->Eof(); rs->MoveNext())
-            names.push_back(asciiLower(rs->Fields().Item(1).Value().ToText()));
+            names.push_back(rs->Fields().Item(1).Value().ToText());
         EXPECT_EQ(names.size() + blank, rows.size()) << word;
-        EXPECT_TRUE(std::is_sorted(names.begin(), names.end())) << word;
+        // Only ASCII letters fold: the program runs in the "C" locale.
+        EXPECT_TRUE(std::is_sorted(names.begin(), names.end(), [](auto& a, auto& b) {
+            return ::strcasecmp(a.c_str(), b.c_str()) < 0;
+        })) << word;
     }
     const std::pair<const char*, const char*> refs[] = {{"Subject 1", "Subject"},
                                                         {"Subject 2", "Subject"},
