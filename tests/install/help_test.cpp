@@ -2,113 +2,86 @@
 // program and in the data folder, checked against a real `cmake --install`
 // tree, and the warnings the Help button gives when the file or topic is
 // missing.
-#include "ui.h"
+#include "window.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include <QFileInfo>
 
-class tst_help : public QObject {
-    Q_OBJECT
-private slots:
-    void installedTreeIsFound();
-    void besideProgramComesFirst();
-    void missing_data();
-    void missing();
-};
+#include <cstdlib>
+#include <filesystem>
+
+using namespace testsupport;
 
 namespace {
 
-bool writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+// Writes content to path, making its folders.
+void writeHelp(const QString& path, const std::string& content) {
+    std::filesystem::create_directories(QFileInfo(path).absolutePath().toStdString());
+    writeFile(path.toStdString(), content);
+}
+
+TEST(Help, InstalledTreeIsFound) {
+    TempDir prefix("install");
+    const std::string command = std::string(CMAKE_EXE) + " --install '" + BUILD_DIR +
+                                "' --prefix '" + prefix.path() + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const QString bin = qs(prefix / "bin");
+    EXPECT_TRUE(QFileInfo(bin + "/combine").isExecutable());
+    EXPECT_FALSE(QFileInfo::exists(bin + "/M17.HLP"));
+    const std::optional<QString> found = ui::locateHelpFile("M17.HLP", ui::helpFolders(bin));
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(QFileInfo(*found).canonicalPath().startsWith(
+        QFileInfo(qs(prefix.path())).canonicalFilePath()));
+    const std::optional<ui::HelpTopic> topic = ui::readHelpTopic(*found, 240);
+    EXPECT_TRUE(topic && !topic->text.isEmpty());
+}
+
+TEST(Help, BesideProgramComesFirst) {
+    TempDir root("help");
+    const QString bin = qs(root / "usr/bin");
+    const QStringList folders = ui::helpFolders(bin);
+    ASSERT_EQ(folders.size(), 2);
+    EXPECT_EQ(folders.first(), bin);
+    EXPECT_TRUE(folders.last().startsWith(qs(root / "usr/share/")));
+    EXPECT_FALSE(ui::locateHelpFile("M17.HLP", folders));
+    writeHelp(folders.last() + "/M17.HLP", "@240 Shared\nshared\n");
+    EXPECT_EQ(ui::locateHelpFile("M17.HLP", folders), folders.last() + "/M17.HLP");
+    writeHelp(bin + "/M17.HLP", "@240 Beside\nbeside\n");
+    EXPECT_EQ(ui::locateHelpFile("M17.HLP", folders), bin + "/M17.HLP");
+}
+
+// A missing file or topic gets a warning that says which; a name looked up
+// in folders lists every folder it was looked for in.
+TEST(Help, MissingFileOrTopicWarns) {
+    const QStringList folders = ui::helpFolders(QCoreApplication::applicationDirPath());
+    const struct {
+        const char* name; // "@": the temporary folder
+        std::string content;
+        QString expected;
+    } rows[] = {{"NoSuch.HLP", "",
+                 "The help file 'NoSuch.HLP' cannot be found. It was looked for in:\n" +
+                     folders.join('\n')},
+                {"@/gone/M17.HLP", "",
+                 "The help file 'M17.HLP' cannot be found. It was looked for in:\n@/gone"},
+                {"@/M17.HLP", "@100 Other\nother\n",
+                 "The help topic 240 cannot be found in the help file '@/M17.HLP'."}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        TempDir dir("help");
+        const QString name = QString::fromLatin1(r.name).replace("@", qs(dir.path()));
+        if (!r.content.empty())
+            writeHelp(name, r.content);
+        resetSeam();
+        ui::showHelp(nullptr, name, 1, 240);
+        EXPECT_EQ(ui::seam().helps.size(), 1u);
+        ASSERT_EQ(ui::seam().messages.size(), 1u);
+        const ui::ShownMessage& m = ui::seam().messages.front();
+        EXPECT_EQ(m.text, QString(r.expected).replace("@", qs(dir.path())));
+        EXPECT_EQ(m.icon, ui::Icon::Warning);
+        EXPECT_EQ(m.title, ui::AppTitle);
+    }
+    ui::seam().reset();
 }
 
 } // namespace
-
-void tst_help::installedTreeIsFound() {
-    QTemporaryDir prefix;
-    QVERIFY(prefix.isValid());
-    QProcess install;
-    install.start(QStringLiteral(CMAKE_EXE),
-                  {QStringLiteral("--install"), QStringLiteral(BUILD_DIR),
-                   QStringLiteral("--prefix"), prefix.path()});
-    QVERIFY(install.waitForFinished(120000));
-    QCOMPARE(install.exitCode(), 0);
-    const QString bin = prefix.filePath(QStringLiteral("bin"));
-    QVERIFY(QFileInfo(bin + QStringLiteral("/combine")).isExecutable());
-    QVERIFY(!QFileInfo::exists(bin + QStringLiteral("/M17.HLP")));
-
-    const std::optional<QString> found =
-        ui::locateHelpFile(QStringLiteral("M17.HLP"), ui::helpFolders(bin));
-    QVERIFY(found.has_value());
-    QVERIFY(
-        QFileInfo(*found).canonicalPath().startsWith(QFileInfo(prefix.path()).canonicalFilePath()));
-    const std::optional<ui::HelpTopic> topic = ui::readHelpTopic(*found, 240);
-    QVERIFY(topic && !topic->text.isEmpty());
-}
-
-void tst_help::besideProgramComesFirst() {
-    QTemporaryDir root;
-    const QString bin = root.filePath(QStringLiteral("usr/bin"));
-    const QStringList folders = ui::helpFolders(bin);
-    QCOMPARE(folders.size(), 2);
-    QCOMPARE(folders.first(), bin);
-    QVERIFY(folders.last().startsWith(root.filePath(QStringLiteral("usr/share/"))));
-    QVERIFY(!ui::locateHelpFile(QStringLiteral("M17.HLP"), folders));
-    QVERIFY(writeFile(folders.last() + QStringLiteral("/M17.HLP"), "@240 Shared\nshared\n"));
-    QCOMPARE(*ui::locateHelpFile(QStringLiteral("M17.HLP"), folders),
-             folders.last() + QStringLiteral("/M17.HLP"));
-    QVERIFY(writeFile(bin + QStringLiteral("/M17.HLP"), "@240 Beside\nbeside\n"));
-    QCOMPARE(*ui::locateHelpFile(QStringLiteral("M17.HLP"), folders),
-             bin + QStringLiteral("/M17.HLP"));
-}
-
-void tst_help::missing_data() {
-    QTest::addColumn<QString>("name");       // help file as the dialog names it
-    QTest::addColumn<QByteArray>("content"); // written first when not empty
-    QTest::addColumn<QString>("expected");   // start of the warning
-    QTest::newRow("relative name, nowhere")
-        << QStringLiteral("NoSuch.HLP") << QByteArray()
-        << QStringLiteral("The help file 'NoSuch.HLP' cannot be found");
-    QTest::newRow("absolute name, missing")
-        << QStringLiteral("@/gone/M17.HLP") << QByteArray()
-        << QStringLiteral("The help file 'M17.HLP' cannot be found");
-    QTest::newRow("file without the topic")
-        << QStringLiteral("@/M17.HLP") << QByteArray("@100 Other\nother\n")
-        << QStringLiteral("The help topic 240 cannot be found in the help file");
-}
-
-void tst_help::missing() {
-    QFETCH(QString, name);
-    QFETCH(QByteArray, content);
-    QFETCH(QString, expected);
-    QTemporaryDir dir;
-    // "@" stands for a file in the temporary folder.
-    if (name.startsWith(u'@'))
-        name = dir.path() + name.mid(1);
-    if (!content.isEmpty())
-        QVERIFY(writeFile(name, content));
-
-    ui::seam().reset();
-    ui::seam().testing = true;
-    ui::showHelp(nullptr, name, 1, 240);
-    QCOMPARE(ui::seam().helps.size(), size_t(1));
-    QCOMPARE(ui::seam().messages.size(), size_t(1));
-    const ui::ShownMessage& m = ui::seam().messages.front();
-    QVERIFY2(m.text.startsWith(expected), qPrintable(m.text));
-    QCOMPARE(m.icon, ui::Icon::Warning);
-    QCOMPARE(m.title, ui::AppTitle);
-    // A name looked up in folders lists every folder it was looked for in.
-    if (!QFileInfo(name).isAbsolute())
-        for (const QString& folder : ui::helpFolders(QCoreApplication::applicationDirPath()))
-            QVERIFY2(m.text.contains(folder), qPrintable(folder));
-    ui::seam().reset();
-}
-
-QTEST_MAIN(tst_help)
-#include "help_test.moc"

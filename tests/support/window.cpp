@@ -2,9 +2,14 @@
 #include "window.h"
 
 #include "combine1.h"
-#include "samplegen.h"
+#include "listmenu.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QHelpEvent>
+#include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -21,58 +26,9 @@ void releaseCatalogue() {
     dbCatalogue.reset();
 }
 
-QString writeCatalogue(const QTemporaryDir& dir, const QString& name,
-                       const std::vector<Entry>& subjects, const std::vector<Entry>& publishers,
-                       const std::vector<Entry>& types, const std::vector<Item>& items,
-                       const std::vector<std::string>& extra) {
-    const QString path = dir.filePath(name);
-    auto db = samplegen::CreateCatalogue(path.toStdString());
-    auto literal = [](const std::optional<std::string>& text) {
-        return text ? "'" + QString::fromStdString(*text).replace("'", "''").toStdString() + "'"
-                    : std::string("NULL");
-    };
-    const std::pair<const char*, const std::vector<Entry>*> tables[] = {
-        {"Subject", &subjects}, {"Publisher", &publishers}, {"Type", &types}};
-    for (const auto& [word, entries] : tables)
-        for (const Entry& e : *entries)
-            db->Execute("INSERT INTO [" + std::string(word) + "s] VALUES (" +
-                        std::to_string(e.code) + ", " + literal(e.name) + ")");
-    for (const Item& it : items) {
-        std::string values;
-        for (int v : it)
-            values += (values.empty() ? "" : ", ") + std::to_string(v);
-        db->Execute("INSERT INTO [MERVANE RECORDS] ([Subject 1], [Subject 2], [Publisher], "
-                    "[Item Type]) VALUES (" +
-                    values + ")");
-    }
-    for (const std::string& sql : extra)
-        db->Execute(sql);
-    db->Close();
-    return path;
-}
-
-Lookup readLookup(const QString& path, const std::string& word) {
-    auto db = engine::DatabaseEngine().OpenDatabase(path.toStdString());
-    auto rs = db->OpenTable(word + "s");
-    Lookup rows;
-    for (; !rs->Eof(); rs->MoveNext()) {
-        const engine::Variant name = rs->Fields().Item(word + " Name").Value();
-        rows[rs->Fields().Item(word + " Code").Value().ToLong()] =
-            name.IsNull() ? std::nullopt : std::optional(name.ToText());
-    }
-    return rows;
-}
-
-std::vector<Item> readItems(const QString& path) {
-    auto db = engine::DatabaseEngine().OpenDatabase(path.toStdString());
-    std::vector<Item> items;
-    for (auto rs = db->OpenTable("MERVANE RECORDS"); !rs->Eof(); rs->MoveNext()) {
-        Item it{};
-        for (int i = 0; const char* column : {"Subject 1", "Subject 2", "Publisher", "Item Type"})
-            it[static_cast<size_t>(i++)] = rs->Fields().Item(column).Value().ToLong();
-        items.push_back(it);
-    }
-    return items;
+void WindowTest::TearDown() {
+    ListMenu::onDialog = nullptr;
+    releaseCatalogue();
 }
 
 std::vector<Entry> listedOrder(std::vector<Entry> entries) {
@@ -88,18 +44,19 @@ std::vector<Entry> listedOrder(std::vector<Entry> entries) {
     return entries;
 }
 
-std::unique_ptr<frmCombine> startWindow(std::vector<std::optional<QString>> answers,
+std::unique_ptr<frmCombine> startWindow(const std::vector<std::optional<std::string>>& answers,
                                         const std::optional<QString>& startupPath,
                                         const std::function<bool()>& done) {
-    ui::seam().fileNames.insert(ui::seam().fileNames.end(), answers.begin(), answers.end());
+    for (const auto& a : answers)
+        ui::seam().fileNames.push_back(a ? std::optional(qs(*a)) : std::nullopt);
     auto w = std::make_unique<frmCombine>();
     if (startupPath)
         w->setStartupPath(*startupPath);
     w->show();
     w->activateWindow();
-    if (!QTest::qWaitFor([&] { return w->isActiveWindow() || !w->isVisible() || (done && done()); },
-                         5000))
-        qWarning("the window was not activated");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return w->isActiveWindow() || !w->isVisible() || (done && done()); }, 5000))
+        << "the window was not activated";
     return w;
 }
 
@@ -123,6 +80,40 @@ void chooseCategory(QWidget& w, int category) {
     emit combo(w)->activated(category);
 }
 
+void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& target) {
+    for (const QString& text : marked)
+        list(w, "List1")->SetSelected(rowOf(list(w, "List1"), text), true);
+    if (target)
+        list(w, "List2")->SetListIndex(rowOf(list(w, "List2"), *target));
+}
+
+void press(QWidget& w, const char* button, std::deque<int> answers) {
+    ui::seam().answers = std::move(answers);
+    w.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+}
+
+void trigger(QWidget& w, const char* action, std::deque<int> answers) {
+    ui::seam().answers = std::move(answers);
+    w.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+}
+
+QStringList markedTexts(ListBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->ListCount(); ++i)
+        if (box->Selected(i))
+            out << box->List(i);
+    return out;
+}
+
+QString tipOf(ListBox* box, int row) {
+    const QModelIndex index = box->model()->index(row);
+    box->scrollTo(index);
+    const QPoint at = box->visualRect(index).center();
+    QHelpEvent e(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(box->viewport(), &e);
+    return QToolTip::text();
+}
+
 QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
     ListBox* lists[] = {list(w, "List1"), list(w, "List2")};
     const int rows = static_cast<int>(expected.size()) + 1;
@@ -132,7 +123,7 @@ QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
         if (l->ListCount() != rows || l->model()->rowCount() != rows || !l->Enabled())
             return l->objectName() + " rows: " + QString::number(l->ListCount());
         for (int i = 0; i < rows; ++i) {
-            const QString text = i ? QString::fromStdString(*expected[i - 1].name) : QString();
+            const QString text = i ? qs(*expected[i - 1].name) : QString();
             const int code = i ? expected[i - 1].code : -1;
             if (l->List(i) != text || l->ItemData(i) != code || l->Selected(i))
                 return l->objectName() + " row " + QString::number(i) + ": " + l->List(i);
@@ -141,8 +132,8 @@ QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
     return {};
 }
 
-bool holdExclusively(QProcess& helper, const QString& path) {
-    helper.start(QStringLiteral(LOCKHOLDER_EXE), {path});
+bool holdExclusively(QProcess& helper, const std::string& path) {
+    helper.start(QStringLiteral(LOCKHOLDER_EXE), {qs(path)});
     QByteArray out;
     while (!out.contains('\n') && helper.waitForReadyRead(10000))
         out += helper.readAllStandardOutput();

@@ -1,50 +1,56 @@
-// What the combine window tests share: catalogues in temporary
-// folders, the window started through the seam, reading a catalogue back.
+// What the combine window tests share: the fixture that answers the dialog
+// seam, the window started through it, its controls found by name and the
+// lists read back.
 #pragma once
 
+#include "catalogues.h"
 #include "frmcombine.h"
+#include "support.h"
 
 #include <QProcess>
-#include <QTemporaryDir>
 
-#include <array>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
-#include <string>
+#include <ostream>
 #include <vector>
+
+// Failure messages show QStrings as text.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
 
 namespace testsupport {
 
-struct Entry {
-    int code;
-    std::optional<std::string> name; // nullopt: a Null name
-};
-using Item = std::array<int, 4>; // Subject 1, Subject 2, Publisher, Item Type
-using Lookup = std::map<int, std::optional<std::string>>;
+inline QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // The seam answers everything and records what was shown.
 void resetSeam();
 // Closes whatever a test left in the catalogue variables.
 void releaseCatalogue();
 
-// Writes a catalogue at dir/name with these entries and items, then runs the
-// extra statements. Returns its path.
-QString writeCatalogue(const QTemporaryDir& dir, const QString& name,
-                       const std::vector<Entry>& subjects, const std::vector<Entry>& publishers,
-                       const std::vector<Entry>& types, const std::vector<Item>& items,
-                       const std::vector<std::string>& extra = {});
-Lookup readLookup(const QString& path, const std::string& word);
-std::vector<Item> readItems(const QString& path);
+// A window test: the seam reset before; the menu's dialog hook and the
+// catalogue released after; a fresh folder.
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetSeam(); }
+    void TearDown() override;
+    TempDir dir{"combine"};
+};
+
+// Test names from the rows' own.
+inline const auto byName = [](const auto& p) { return std::string(p.param.name); };
 
 // Entries as the lists show them: non-empty names in name order (ASCII
 // letters folded), ties in the order written.
 std::vector<Entry> listedOrder(std::vector<Entry> entries);
 
-// Shows a new window with these dialog answers queued and waits until its
-// first activation has run: the window is active or gone, or done says so.
-std::unique_ptr<frmCombine> startWindow(std::vector<std::optional<QString>> answers,
+// Shows a new window with these dialog answers queued (nullopt cancels) and
+// waits until its first activation has run: the window is active or gone, or
+// done says so.
+std::unique_ptr<frmCombine> startWindow(const std::vector<std::optional<std::string>>& answers,
                                         const std::optional<QString>& startupPath = std::nullopt,
                                         const std::function<bool()>& done = {});
 ListBox* list(QWidget& w, const char* name);
@@ -52,12 +58,23 @@ ComboBox* combo(QWidget& w);
 int rowOf(ListBox* box, const QString& text);
 // Chooses a category as the user does.
 void chooseCategory(QWidget& w, int category);
+// Marks the rows showing these texts in List1 and makes the row showing
+// target List2's current row (none for nullopt).
+void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& target);
+// Clicks the named button, or triggers the named action, with these answers
+// queued for the message boxes it shows.
+void press(QWidget& w, const char* button, std::deque<int> answers = {});
+void trigger(QWidget& w, const char* action, std::deque<int> answers = {});
+// The texts of the rows marked in box.
+QStringList markedTexts(ListBox* box);
+// The tooltip of a list's row, as the pointer resting on it shows it.
+QString tipOf(ListBox* box, int row);
 
 // The state every fill leaves: both lists alike, the blank row, then exactly
 // the expected entries, nothing selected, both enabled. Empty when it holds.
 QString listsDiffer(QWidget& w, const std::vector<Entry>& expected);
 
 // Starts the helper that holds path exclusively; true once it holds it.
-bool holdExclusively(QProcess& helper, const QString& path);
+bool holdExclusively(QProcess& helper, const std::string& path);
 
 } // namespace testsupport

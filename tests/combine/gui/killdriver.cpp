@@ -15,11 +15,11 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: combine_killdriver CATALOGUE N\n");
         return 2;
     }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const QString path = QString::fromLocal8Bit(argv[1]);
     const int marked = std::atoi(argv[2]);
     testsupport::resetSeam();
-    auto w = testsupport::startWindow({path});
+    auto w = testsupport::startWindow({std::string(argv[1])});
     testsupport::chooseCategory(*w, 0);
     ListBox* list1 = testsupport::list(*w, "List1");
     ListBox* list2 = testsupport::list(*w, "List2");

@@ -1,0 +1,65 @@
+// Tests of the version check: only the exact marker of the first FILEINFO
+// record passes, every other file is refused, and the check leaves the file
+// as it was and nothing open.
+#include "combine1.h"
+#include "samplegen.h"
+#include "support.h"
+
+#include <optional>
+
+using namespace testsupport;
+
+namespace {
+
+TEST(CheckCatalogueVersion, ExactMarkerOnlyAndFileUntouched) {
+    enum Kind { Catalogue, TextFile, NoFile };
+    const std::optional<std::string> good = "Mervane 1.7";
+    const struct {
+        Kind kind;
+        std::optional<std::string> product;
+        std::vector<std::string> sql;
+        bool expected;
+    } rows[] = {
+        {Catalogue, good, {}, true},
+        {Catalogue, "Mervane 1.5", {}, false},
+        {Catalogue, "mervane 1.7", {}, false},
+        {Catalogue, "Mervane 1.7 ", {}, false},
+        {Catalogue, std::nullopt, {}, false},
+        {Catalogue, good, {"DELETE FROM [FILEINFO]"}, false},
+        {Catalogue, good, {"DROP TABLE [FILEINFO]"}, false},
+        {Catalogue,
+         good,
+         {"DROP TABLE [FILEINFO]", "CREATE TABLE [FILEINFO] ([Catalogue Name] TEXT)",
+          "INSERT INTO [FILEINFO] VALUES ('x')"},
+         false},
+        {Catalogue, good, {"INSERT INTO [FILEINFO] ([Product Name]) VALUES ('x')"}, true},
+        {Catalogue, "x", {"INSERT INTO [FILEINFO] ([Product Name]) VALUES ('Mervane 1.7')"}, false},
+        {TextFile, good, {}, false},
+        {NoFile, good, {}, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.kind << " " << r.product.value_or("(Null)") << " "
+                                        << (r.sql.empty() ? "" : r.sql.back()));
+        TempDir dir("version");
+        const std::string path = dir / "Test.M17";
+        if (r.kind == Catalogue) {
+            auto db = samplegen::CreateCatalogue(path, r.product);
+            for (const std::string& sql : r.sql)
+                db->Execute(sql);
+            db->Close();
+        } else if (r.kind == TextFile) {
+            writeFile(path, std::string(4096, 'x'));
+        }
+        const std::string before = readFile(path);
+        const std::set<std::string> names = dir.names();
+        EXPECT_EQ(CheckCatalogueVersion(path), r.expected);
+        EXPECT_EQ(readFile(path), before);
+        EXPECT_EQ(dir.names(), names);
+        // Nothing left open: an exclusive open succeeds at once.
+        if (r.kind == Catalogue) {
+            EXPECT_EQ(errorOf([&] { engine::DatabaseEngine().OpenDatabase(path, true)->Close(); }),
+                      0);
+        }
+    }
+}
+
+} // namespace
