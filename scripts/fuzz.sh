@@ -8,7 +8,7 @@
 # SQLite's integrity check is a fault: its input is saved under artifacts/.
 #
 # Usage: scripts/fuzz.sh [-j JOBS] [-k] [-m] [FUZZ_BUILD_DIR] [SECONDS] [TARGET...]
-#   FUZZ_BUILD_DIR  default build/fuzz
+#   FUZZ_BUILD_DIR  default build/fuzzing (a build of its own, apart from build/)
 #   SECONDS         per target, default 60
 #   TARGET          any of open repair cmdline, default all three
 #   -j JOBS  runs up to JOBS targets at once (default 1)
@@ -16,7 +16,7 @@
 #            input is saved and the run goes on to its end; it still fails then
 #   -m       afterwards minimizes the committed corpus and what the run grew
 #            into fuzz/corpus/<target>.tar.xz (libFuzzer's -merge=1), seeds left out
-# A long campaign: scripts/fuzz.sh -j 3 -k -m build/fuzz 3600 (docs/fuzzing.md).
+# A long campaign: scripts/fuzz.sh -j 3 -k -m build/fuzzing 3600 (docs/fuzzing.md).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 usage() {
@@ -33,7 +33,7 @@ while getopts "j:kmh" opt; do
     esac
 done
 shift $((OPTIND - 1))
-build=${1:-$root/build/fuzz}
+build=${1:-$root/build/fuzzing}
 seconds=${2:-60}
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
 shift $(( $# > 2 ? 2 : $# ))

@@ -3,7 +3,7 @@
 # files' formatting, builds everything and runs every test with CTest; then
 # builds the same again with AddressSanitizer and UndefinedBehaviorSanitizer
 # in BUILD_DIR/asan and runs every test there, stopping at the first report;
-# then runs each fuzz target for a short time (scripts/fuzz.sh, BUILD_DIR/fuzz).
+# then runs each fuzz target for a short time (scripts/fuzz.sh, BUILD_DIR/fuzzing).
 # A formatting fault fails the run at the end; anything else at once.
 # Usage: scripts/test.sh [BUILD_DIR]   (FUZZ_SECONDS: per target, default 45)
 set -euo pipefail
@@ -29,5 +29,5 @@ cmake --build "$asan" -j"$(nproc)"
     ctest --output-on-failure -j"$(nproc)" --timeout 900 -LE no-sanitizer
 )
 
-bash "$root/scripts/fuzz.sh" "$build/fuzz" "${FUZZ_SECONDS:-45}"
+bash "$root/scripts/fuzz.sh" "$build/fuzzing" "${FUZZ_SECONDS:-45}"
 exit $format
