@@ -64,10 +64,6 @@ ListBox* list(QWidget& w, const char* name) {
     return w.findChild<ListBox*>(QString::fromLatin1(name));
 }
 
-ComboBox* combo(QWidget& w) {
-    return w.findChild<ComboBox*>(QStringLiteral("Combo3"));
-}
-
 int rowOf(ListBox* box, const QString& text) {
     for (int i = 0; i < box->ListCount(); ++i)
         if (box->List(i) == text)
@@ -76,8 +72,9 @@ int rowOf(ListBox* box, const QString& text) {
 }
 
 void chooseCategory(QWidget& w, int category) {
-    combo(w)->setCurrentIndex(category);
-    emit combo(w)->activated(category);
+    auto* combo = w.findChild<ComboBox*>(QStringLiteral("Combo3"));
+    combo->setCurrentIndex(category);
+    emit combo->activated(category);
 }
 
 void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& target) {
@@ -130,14 +127,6 @@ QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
         }
     }
     return {};
-}
-
-bool holdExclusively(QProcess& helper, const std::string& path) {
-    helper.start(QStringLiteral(LOCKHOLDER_EXE), {qs(path)});
-    QByteArray out;
-    while (!out.contains('\n') && helper.waitForReadyRead(10000))
-        out += helper.readAllStandardOutput();
-    return out.startsWith("ready");
 }
 
 } // namespace testsupport

@@ -7,13 +7,11 @@
 #include "frmcombine.h"
 #include "support.h"
 
-#include <QProcess>
-
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <vector>
 
 // Failure messages show QStrings as text.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -40,9 +38,6 @@ protected:
     TempDir dir{"combine"};
 };
 
-// Test names from the rows' own.
-inline const auto byName = [](const auto& p) { return std::string(p.param.name); };
-
 // Entries as the lists show them: non-empty names in name order (ASCII
 // letters folded), ties in the order written.
 std::vector<Entry> listedOrder(std::vector<Entry> entries);
@@ -54,7 +49,6 @@ std::unique_ptr<frmCombine> startWindow(const std::vector<std::optional<std::str
                                         const std::optional<QString>& startupPath = std::nullopt,
                                         const std::function<bool()>& done = {});
 ListBox* list(QWidget& w, const char* name);
-ComboBox* combo(QWidget& w);
 int rowOf(ListBox* box, const QString& text);
 // Chooses a category as the user does.
 void chooseCategory(QWidget& w, int category);
@@ -65,7 +59,6 @@ void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& t
 // queued for the message boxes it shows.
 void press(QWidget& w, const char* button, std::deque<int> answers = {});
 void trigger(QWidget& w, const char* action, std::deque<int> answers = {});
-// The texts of the rows marked in box.
 QStringList markedTexts(ListBox* box);
 // The tooltip of a list's row, as the pointer resting on it shows it.
 QString tipOf(ListBox* box, int row);
@@ -73,8 +66,5 @@ QString tipOf(ListBox* box, int row);
 // The state every fill leaves: both lists alike, the blank row, then exactly
 // the expected entries, nothing selected, both enabled. Empty when it holds.
 QString listsDiffer(QWidget& w, const std::vector<Entry>& expected);
-
-// Starts the helper that holds path exclusively; true once it holds it.
-bool holdExclusively(QProcess& helper, const std::string& path);
 
 } // namespace testsupport

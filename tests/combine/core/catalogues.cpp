@@ -32,33 +32,25 @@ std::string writeCatalogue(const std::string& path, const std::vector<Entry>& su
     return path;
 }
 
-Lookup readLookup(const std::string& path, const std::string& word) {
-    auto db = engine::DatabaseEngine().OpenDatabase(path);
-    engine::Query q(*db,
-                    "SELECT \"" + word + " Code\", \"" + word + " Name\" FROM \"" + word + "s\"");
-    Lookup rows;
-    while (q.Step())
-        rows[static_cast<int>(q.Integer(0))] =
-            q.IsNull(1) ? std::nullopt : std::optional(q.Text(1));
-    return rows;
-}
-
-std::vector<Item> readItems(const std::string& path) {
-    auto db = engine::DatabaseEngine().OpenDatabase(path);
-    engine::Query q(*db, "SELECT [Subject 1], [Subject 2], [Publisher], [Item Type] FROM "
-                         "[MERVANE RECORDS] ORDER BY rowid");
-    std::vector<Item> items;
-    while (q.Step())
-        items.push_back({static_cast<int>(q.Integer(0)), static_cast<int>(q.Integer(1)),
-                         static_cast<int>(q.Integer(2)), static_cast<int>(q.Integer(3))});
-    return items;
-}
-
-Lookup lookupOf(const std::vector<Entry>& entries) {
-    Lookup l;
-    for (const Entry& e : entries)
-        l[e.code] = e.name;
-    return l;
+std::string writeHistorySample(const std::string& path, const std::vector<std::string>& extra) {
+    std::vector<std::string> all = {
+        "ALTER TABLE [Subjects] ADD COLUMN [Scope Note] TEXT",
+        "ALTER TABLE [Subjects] ADD COLUMN [Weight] REAL",
+        "ALTER TABLE [Subjects] ADD COLUMN [Raw]",
+        "UPDATE [Subjects] SET [Scope Note] = 'note ' || [Subject Code], [Weight] = 0.5, "
+        "[Raw] = x'00ff'",
+        "ALTER TABLE [Publishers] ADD COLUMN [Place] TEXT",
+        "UPDATE [Publishers] SET [Place] = 'London' WHERE [Publisher Code] = 2"};
+    all.insert(all.end(), extra.begin(), extra.end());
+    // clang-format off
+    return writeCatalogue(path,
+        {{12, "Computer"}, {4, "Computers"}, {31, "Computing"}, {7, "Chemistry"}, {-1, "Minus 1"}},
+        {{1, "Penguin"}, {2, "Penguin Books"}, {3, "Methuen"}},
+        {{1, "Book"}, {2, "Books"}, {3, "CD"}},
+        {{12, 31, 1, 1}, {31, 12, 3, 2}, {4, -1, 2, 3}, {-1, 12, -1, 2},
+         {7, 31, 1, 1}, {12, 12, 2, 2}, {-1, -1, -1, -1}},
+        all);
+    // clang-format on
 }
 
 Dump dump(engine::Database& db, bool withHistory) {
@@ -69,10 +61,11 @@ Dump dump(engine::Database& db, bool withHistory) {
         std::string cols;
         engine::Query c(db, "SELECT name FROM pragma_table_info(?1)");
         c.Bind(1, t);
-        while (c.Step())
-            cols += (cols.empty() ? "" : " || '|' || ") +
-                    ("typeof(" + engine::QuoteName(c.Text(0)) + ") || ':' || quote(" +
-                     engine::QuoteName(c.Text(0)) + ")");
+        while (c.Step()) {
+            const std::string name = engine::QuoteName(c.Text(0));
+            cols += (cols.empty() ? "typeof(" : " || '|' || typeof(") + name +
+                    ") || ':' || quote(" + name + ")";
+        }
         engine::Query q(db, "SELECT " + cols + " FROM " + engine::QuoteName(t) + " ORDER BY 1");
         while (q.Step())
             out[t].push_back(q.Text(0));

@@ -18,7 +18,6 @@ struct Entry {
     std::optional<std::string> name; // nullopt: a Null name
 };
 using Item = std::array<int, 4>; // Subject 1, Subject 2, Publisher, Item Type
-using Lookup = std::map<int, std::optional<std::string>>;
 using Dump = std::map<std::string, std::vector<std::string>>;
 
 // Writes a catalogue at path with these entries and items, then runs the
@@ -27,12 +26,13 @@ std::string writeCatalogue(const std::string& path, const std::vector<Entry>& su
                            const std::vector<Entry>& publishers, const std::vector<Entry>& types,
                            const std::vector<Item>& items,
                            const std::vector<std::string>& extra = {});
-Lookup readLookup(const std::string& path, const std::string& word);
-std::vector<Item> readItems(const std::string& path);
-Lookup lookupOf(const std::vector<Entry>& entries);
+// The history tests' catalogue: entries of every category, among them code
+// -1, items referring to them in every column, and lookup rows with fields
+// beyond code and name of every storage class.
+std::string writeHistorySample(const std::string& path, const std::vector<std::string>& extra = {});
 
-// Every row of every table, field for field with its storage class, in
-// content order; the combine history's tables only when asked for.
+// Every row of every table that has rows, field for field with its storage
+// class, in content order; the combine history's tables only when asked for.
 Dump dump(engine::Database& db, bool withHistory);
 Dump dump(const std::string& path, bool withHistory);
 

@@ -2,6 +2,7 @@
 // the lists afterwards, and the cases that change nothing.
 #include "window.h"
 
+#include <filesystem>
 #include <set>
 
 using namespace testsupport;
@@ -39,169 +40,108 @@ Snapshot snapshot(QWidget& w) {
     return s;
 }
 
-struct CombineRow {
-    const char* name;
-    int category;
-    QStringList marked;
-    QString target;
-    QString prompt;
-};
+// A press of Combine with rows marked and a target chosen: the prompt asked
+// with No the default, and after Yes exactly the merged entries gone from
+// both lists and the catalogue, their items re-pointed to the target and the
+// combine recorded, marks and target left as they were. Refusals, a No and
+// failing statements leave the lists and the catalogue as they were; a
+// failure rolls back what ran before it and ends the program.
+TEST_F(WindowTest, CombineButton) {
+    const QString del = QStringLiteral("Are you sure you want to delete the selected items?");
+    const QString refused = QStringLiteral("An error has ended the program.\n\nError %1: refused")
+                                .arg(engine::err::ConstraintViolation);
+    const std::string update2 = "UPDATE OF [Subject 2] ON [MERVANE RECORDS]";
+    const int yes = ui::mb::Yes, no = ui::mb::No;
+    const struct {
+        int category;
+        QStringList marked;
+        std::optional<QString> target;
+        int answer; // 0: none asked for
+        QString message;
+        std::string trigger; // makes a statement fail, which ends the program
+    } rows[] = {
+        // clang-format off
+        {0, {"Computer"}, "Computers", yes, into("Computer", "Computers"), ""},
+        {0, {"Computer", "Computing"}, "Computers", yes, into("Computer, Computing", "Computers"), ""},
+        {0, {"Computer", "Computers"}, "Computers", yes, into("Computer", "Computers"), ""},
+        {0, {"Computer", "Computing"}, "", yes, del, ""},
+        {0, {"", "Computer"}, "Computers", yes, into(", Computer", "Computers"), ""},
+        {0, {""}, "Computing", yes, into("", "Computing"), ""},
+        {0, {qs(obrien), qs(bracket)}, qs(longName), yes, into(bracket + ", " + obrien, longName), ""},
+        {1, {"Penguin", "Penguin  Books"}, "Penguin Books", yes,
+         into("Penguin, Penguin  Books", "Penguin Books"), ""},
+        {2, {"Books"}, "Book", yes, into("Books", "Book"), ""},
+        {2, {"CD", "Book"}, "", yes, del, ""},
+        {0, {}, std::nullopt, 0, nothing, ""},
+        {0, {}, "Computers", 0, nothing, ""},
+        {0, {"Computers"}, "Computers", 0, nothing, ""},
+        {0, {"Computer"}, std::nullopt, 0, "Please choose the entry to combine into.", ""},
+        {0, {"Computer"}, "Computers", no, into("Computer", "Computers"), ""},
+        {0, {"Computer", "Computing"}, "Computers", yes, into("Computer, Computing", "Computers"), update2},
+        {0, {"Computer"}, "Computers", yes, into("Computer", "Computers"), "DELETE ON [Subjects]"}};
+    // clang-format on
+    std::filesystem::create_directory(dir / "expected");
+    for (const auto& r : rows) {
+        const std::string name = std::to_string(&r - rows) + ".M17", path = dir / name;
+        SCOPED_TRACE(name);
+        resetSeam();
+        std::vector<std::string> extra;
+        if (!r.trigger.empty())
+            extra.push_back("CREATE TRIGGER [stop] BEFORE " + r.trigger +
+                            " BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        writeCatalogue(path, subjects, publishers, types, items, extra);
+        auto w = startWindow({path});
+        chooseCategory(*w, r.category);
+        mark(*w, r.marked, r.target);
+        ListBox* l2 = list(*w, "List2");
+        const Snapshot before = snapshot(*w);
+        const bool done = r.answer == yes && r.trigger.empty();
+        const int target = r.target ? l2->ItemData(l2->ListIndex()) : -2;
+        std::set<int> merged;
+        for (const QString& text : r.marked)
+            if (const int code = l2->ItemData(rowOf(l2, text)); done && code != target)
+                merged.insert(code);
 
-class Combine : public WindowTest, public ::testing::WithParamInterface<CombineRow> {};
+        press(*w, "Command2", r.answer ? std::deque{r.answer} : std::deque<int>{});
+        const auto& seam = ui::seam();
+        ASSERT_EQ(seam.messages.size(), r.trigger.empty() ? 1u : 2u);
+        EXPECT_EQ(seam.messages[0].text, r.message);
+        if (r.answer) {
+            const ui::ShownMessage& m = seam.messages[0];
+            EXPECT_TRUE(m.buttons == ui::Buttons::YesNo && m.defaultButton == no &&
+                        m.icon == ui::Icon::None && m.title == ui::AppTitle);
+        }
+        if (!r.trigger.empty()) {
+            EXPECT_EQ(seam.messages[1].text, refused);
+            EXPECT_EQ(seam.endCode, 1);
+        } else {
+            EXPECT_FALSE(seam.endCode);
+            EXPECT_TRUE(w->MousePointer() == 0 && w->cursor().shape() != Qt::WaitCursor);
+        }
+        Snapshot expected = before;
+        std::erase_if(expected, [&](const auto& row) { return merged.count(std::get<1>(row)); });
+        EXPECT_EQ(snapshot(*w), expected);
+        EXPECT_EQ(l2->ListIndex() < 0 ? std::nullopt : std::optional(l2->List(l2->ListIndex())),
+                  r.target);
+        if (done) {
+            press(*w, "Command2");
+            EXPECT_EQ(seam.messages.back().text, nothing);
+        }
+        w->close();
+        releaseCatalogue();
 
-// The prompt, then exactly the merged entries gone from both lists and the
-// catalogue, and their items re-pointed to the target.
-TEST_P(Combine, PromptsThenRepointsAndDeletes) {
-    const CombineRow& r = GetParam();
-    const std::string path = writeCatalogue(dir / "Books.M17", subjects, publishers, types, items);
-    auto w = startWindow({path});
-    chooseCategory(*w, r.category);
-    mark(*w, r.marked, r.target);
-    ListBox* l2 = list(*w, "List2");
-    const Snapshot before = snapshot(*w);
-    const int targetCode = l2->ItemData(l2->ListIndex());
-    std::set<int> merged;
-    for (const QString& text : r.marked)
-        if (const int code = l2->ItemData(rowOf(l2, text)); code != targetCode)
-            merged.insert(code);
-
-    press(*w, "Command2", {ui::mb::Yes});
-    const auto& seam = ui::seam();
-    ASSERT_EQ(seam.messages.size(), 1u);
-    const ui::ShownMessage& m = seam.messages[0];
-    EXPECT_EQ(m.text, r.prompt);
-    EXPECT_EQ(m.buttons, ui::Buttons::YesNo);
-    EXPECT_EQ(m.defaultButton, ui::mb::No);
-    EXPECT_EQ(m.icon, ui::Icon::None);
-    EXPECT_EQ(m.title, ui::AppTitle);
-
-    // Both lists lose exactly the merged rows; marks and target stay.
-    Snapshot expected = before;
-    std::erase_if(expected, [&](const auto& row) { return merged.count(std::get<1>(row)) > 0; });
-    EXPECT_EQ(snapshot(*w), expected);
-    EXPECT_EQ(l2->List(l2->ListIndex()), r.target);
-    EXPECT_EQ(l2->ItemData(l2->ListIndex()), targetCode);
-    EXPECT_TRUE(w->MousePointer() == 0 && w->cursor().shape() != Qt::WaitCursor);
-    press(*w, "Command2");
-    EXPECT_EQ(seam.messages.back().text, nothing);
-    EXPECT_FALSE(seam.endCode);
-
-    w->close();
-    std::vector<Item> want = items;
-    for (Item& it : want)
-        for (int col : r.category == 0 ? std::vector{0, 1} : std::vector{r.category + 1})
-            it[col] = merged.count(it[col]) ? targetCode : it[col];
-    EXPECT_EQ(readItems(path), want);
-    const std::pair<const char*, const std::vector<Entry>*> lookups[] = {
-        {"Subject", &subjects}, {"Publisher", &publishers}, {"Type", &types}};
-    for (int c = 0; c < 3; ++c) {
-        Lookup expectedLookup = lookupOf(*lookups[c].second);
-        if (c == r.category)
-            std::erase_if(expectedLookup, [&](const auto& e) { return merged.count(e.first); });
-        EXPECT_EQ(readLookup(path, lookups[c].first), expectedLookup) << lookups[c].first;
+        // The catalogue as written with the merged entries left out and their
+        // items re-pointed, the combine recorded beside it.
+        std::vector<Entry> lookups[] = {subjects, publishers, types};
+        std::erase_if(lookups[r.category], [&](const Entry& e) { return merged.count(e.code); });
+        std::vector<Item> want = items;
+        for (Item& it : want)
+            for (int col : r.category == 0 ? std::vector{0, 1} : std::vector{r.category + 1})
+                it[col] = merged.count(it[col]) ? target : it[col];
+        writeCatalogue(dir / ("expected/" + name), lookups[0], lookups[1], lookups[2], want);
+        EXPECT_EQ(dump(path, false), dump(dir / ("expected/" + name), false));
+        EXPECT_EQ(dump(path, true).count("combine_history"), done ? 1u : 0u);
     }
 }
-
-const QString del = QStringLiteral("Are you sure you want to delete the selected items?");
-INSTANTIATE_TEST_SUITE_P(
-    Rows, Combine,
-    ::testing::Values(
-        CombineRow{"OneSubject", 0, {"Computer"}, "Computers", into("Computer", "Computers")},
-        CombineRow{"SeveralSubjects",
-                   0,
-                   {"Computer", "Computing"},
-                   "Computers",
-                   into("Computer, Computing", "Computers")},
-        CombineRow{"TargetAlsoMarked",
-                   0,
-                   {"Computer", "Computers"},
-                   "Computers",
-                   into("Computer", "Computers")},
-        CombineRow{"BlankTarget", 0, {"Computer", "Computing"}, "", del},
-        CombineRow{
-            "BlankRowMarked", 0, {"", "Computer"}, "Computers", into(", Computer", "Computers")},
-        CombineRow{"BlankRowAlone", 0, {""}, "Computing", into("", "Computing")},
-        CombineRow{"OddNames",
-                   0,
-                   {qs(obrien), qs(bracket)},
-                   qs(longName),
-                   into(bracket + ", " + obrien, longName)},
-        CombineRow{"Publishers",
-                   1,
-                   {"Penguin", "Penguin  Books"},
-                   "Penguin Books",
-                   into("Penguin, Penguin  Books", "Penguin Books")},
-        CombineRow{"Types", 2, {"Books"}, "Book", into("Books", "Book")},
-        CombineRow{"TypesBlankTarget", 2, {"CD", "Book"}, "", del}),
-    byName);
-
-struct NothingRow {
-    const char* name;
-    QStringList marked;
-    std::optional<QString> target;
-    int answer; // 0: none asked for
-    QString message;
-    std::string trigger; // makes a statement fail
-};
-
-class NothingChanges : public WindowTest, public ::testing::WithParamInterface<NothingRow> {};
-
-// Refusals, a No and failing statements leave the lists and the catalogue
-// as they were; a failure rolls back what ran before it and ends the program.
-TEST_P(NothingChanges, ListsAndCatalogueAsTheyWere) {
-    const NothingRow& r = GetParam();
-    std::vector<std::string> extra;
-    if (!r.trigger.empty())
-        extra.push_back("CREATE TRIGGER [stop] BEFORE " + r.trigger +
-                        " BEGIN SELECT RAISE(ABORT, 'refused'); END");
-    const std::string path =
-        writeCatalogue(dir / "Books.M17", subjects, publishers, types, items, extra);
-    const Dump before = dump(path, true);
-    auto w = startWindow({path});
-    mark(*w, r.marked, r.target);
-    const Snapshot shown = snapshot(*w);
-    const int current = list(*w, "List2")->ListIndex();
-    press(*w, "Command2", r.answer ? std::deque{r.answer} : std::deque<int>{});
-
-    const auto& seam = ui::seam();
-    ASSERT_FALSE(seam.messages.empty());
-    EXPECT_EQ(seam.messages.back().text, r.message);
-    EXPECT_EQ(seam.endCode, r.trigger.empty() ? std::nullopt : std::optional(1));
-    EXPECT_EQ(snapshot(*w), shown);
-    EXPECT_EQ(list(*w, "List2")->ListIndex(), current);
-    w->close();
-    releaseCatalogue();
-    EXPECT_EQ(dump(path, true), before);
-}
-
-const QString refused = QStringLiteral("An error has ended the program.\n\nError %1: refused")
-                            .arg(engine::err::ConstraintViolation);
-INSTANTIATE_TEST_SUITE_P(
-    Rows, NothingChanges,
-    ::testing::Values(
-        NothingRow{"NothingMarked", {}, std::nullopt, 0, nothing, ""},
-        NothingRow{"NothingMarkedTargetChosen", {}, "Computers", 0, nothing, ""},
-        NothingRow{"OnlyTheTargetMarked", {"Computers"}, "Computers", 0, nothing, ""},
-        NothingRow{"NoTargetChosen",
-                   {"Computer"},
-                   std::nullopt,
-                   0,
-                   "Please choose the entry to combine into.",
-                   ""},
-        NothingRow{
-            "AnswerNo", {"Computer"}, "Computers", ui::mb::No, into("Computer", "Computers"), ""},
-        NothingRow{"SecondUpdateFails",
-                   {"Computer", "Computing"},
-                   "Computers",
-                   ui::mb::Yes,
-                   refused,
-                   "UPDATE OF [Subject 2] ON [MERVANE RECORDS]"},
-        NothingRow{"DeleteFails",
-                   {"Computer"},
-                   "Computers",
-                   ui::mb::Yes,
-                   refused,
-                   "DELETE ON [Subjects]"}),
-    byName);
 
 } // namespace

@@ -18,22 +18,9 @@ using namespace testsupport;
 
 namespace {
 
-const std::vector<Entry> subjects = {
-    {12, "Computer"}, {4, "Computers"}, {31, "Computing"}, {7, "Chemistry"}, {-1, "Minus one"}};
-const std::vector<Item> items = {{12, 31, 1, 1}, {31, 12, 3, 2}, {4, -1, 2, 3},   {-1, 12, -1, 2},
-                                 {7, 31, 1, 1},  {12, 12, 2, 2}, {-1, -1, -1, -1}};
-
-class WindowHistory : public WindowTest {
-protected:
-    std::string catalogue(const std::vector<std::string>& extra = {}) {
-        return writeCatalogue(dir / "Books.M17", subjects, {{1, "Penguin"}}, {{1, "Book"}}, items,
-                              extra);
-    }
-};
-
 // Looking and answering No leave the file as it was; Yes undoes and refills.
-TEST_F(WindowHistory, UndoAsksThenRefillsAndDialogForgets) {
-    const std::string path = catalogue();
+TEST_F(WindowTest, UndoAsksThenRefillsAndDialogForgets) {
+    const std::string path = writeHistorySample(dir / "Books.M17");
     const std::string original = readFile(path);
     auto w = startWindow({path});
     auto* undo = w->findChild<QAction*>("actionUndoLastCombine");
@@ -93,10 +80,11 @@ TEST_F(WindowHistory, UndoAsksThenRefillsAndDialogForgets) {
 }
 
 // Without an INTEGER PRIMARY KEY the menu's entries are disabled and say why.
-TEST_F(WindowHistory, NoItemKeyDisablesTheEntries) {
-    auto w = startWindow({catalogue({"CREATE TABLE copy AS SELECT * FROM [MERVANE RECORDS]",
-                                     "DROP TABLE [MERVANE RECORDS]",
-                                     "ALTER TABLE copy RENAME TO [MERVANE RECORDS]"})});
+TEST_F(WindowTest, NoItemKeyDisablesTheEntries) {
+    auto w = startWindow({writeHistorySample(
+        dir / "Books.M17",
+        {"CREATE TABLE copy AS SELECT * FROM [MERVANE RECORDS]", "DROP TABLE [MERVANE RECORDS]",
+         "ALTER TABLE copy RENAME TO [MERVANE RECORDS]"})});
     trigger(*w, "actionUndoLastCombine");
     EXPECT_TRUE(ui::seam().messages.empty());
     for (const char* name : {"actionUndoLastCombine", "actionHistory"}) {

@@ -1,10 +1,18 @@
-// The list box against a plain vector, and the lists as a choice of category
-// fills them.
+// The lists: the list box against a plain vector, the opened window's lists
+// as each choice of category fills them, rows beyond 16-bit positions, and
+// the file released on Done.
 #include "window.h"
 
+#include "combine1.h"
 #include "samplegen.h"
 
+#include <QApplication>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTest>
+#include <QWindow>
+
+#include <set>
 
 using namespace testsupport;
 
@@ -52,10 +60,11 @@ TEST_F(WindowTest, BatchedRemovalAsIfOneByOne) {
     EXPECT_EQ(box.ListIndex(), current);
 }
 
-// Every choice of a category, also of the one shown, refills both lists in
-// name order; names of any content are shown as they are, and the media
-// types table has its code field after the name field.
-TEST_F(WindowTest, EveryChoiceRefillsInNameOrder) {
+// The opened window: its title, its categories and the subjects listed; a
+// later activation changes nothing; every choice of a category, also of the
+// one shown, refills both lists in name order, names of any content shown as
+// they are; Done (Alt+D) closes everything and releases the file.
+TEST_F(WindowTest, OpenedFilledAndReleasedOnDone) {
     // Names that try to break out of a statement or a display, and both
     // ends of the code range.
     const std::vector<Entry> subjects = {{1, "O'Brien'); DROP TABLE [Subjects];--"},
@@ -72,14 +81,39 @@ TEST_F(WindowTest, EveryChoiceRefillsInNameOrder) {
                                          {2147483647, "highest code"}};
     const std::vector<Entry> publishers = {{3, "Penguin"}, {1, "penguin"}, {2, "Penguin"}, {4, ""}};
     const std::vector<Entry> types = {{2, "Video"}, {1, "Book"}, {3, "Audio"}};
+    // "[*]" is Qt's modified-marker in titles: the caption must still show it.
+    // The media types table has its code field after the name field.
     const std::string path = writeCatalogue(
-        dir / "Odd.M17", subjects, publishers, {}, {},
+        dir / "Odd [*].M17", subjects, publishers, {}, {},
         {"DROP TABLE [Types]",
          "CREATE TABLE [Types] ([Extra] TEXT, [Type Name] TEXT, [Type Code] INTEGER NOT NULL)",
          "CREATE INDEX [Type Name Index] ON [Types] ([Type Name] COLLATE NOCASE)",
          "INSERT INTO [Types] VALUES ('x', 'Video', 2), ('y', 'Book', 1), ('z', 'Audio', 3)"});
     const std::vector<Entry>* expected[] = {&subjects, &publishers, &types};
     auto w = startWindow({path});
+    const auto& seam = ui::seam();
+    ASSERT_EQ(seam.dialogs.size(), 1u);
+    EXPECT_EQ(seam.dialogs[0].initDir, QCoreApplication::applicationDirPath());
+    ASSERT_TRUE(w->windowHandle());
+    EXPECT_EQ(w->windowHandle()->title(), ui::AppTitle + " - [" + qs(path) + "]");
+    auto* combo = w->findChild<ComboBox*>("Combo3");
+    EXPECT_EQ(combo->ListCount(), 3);
+    EXPECT_EQ(combo->itemText(0) + "|" + combo->itemText(1) + "|" + combo->itemText(2),
+              "Subjects|Publishers|Media Types");
+    EXPECT_EQ(combo->ListIndex(), 0);
+    EXPECT_EQ(listsDiffer(*w, listedOrder(subjects)), "");
+    EXPECT_TRUE(w->MousePointer() == 0 && w->cursor().shape() != Qt::WaitCursor);
+    EXPECT_EQ(QApplication::focusWidget(), combo);
+
+    engine::Database* opened = dbCatalogue.get();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+    EXPECT_TRUE(seam.dialogs.size() == 1 && dbCatalogue.get() == opened);
+
     for (int category : {0, 1, 1, 2, 2, 0}) {
         // Marks and a target from before are gone after the refill.
         list(*w, "List1")->SetSelected(1, true);
@@ -88,14 +122,31 @@ TEST_F(WindowTest, EveryChoiceRefillsInNameOrder) {
         EXPECT_EQ(listsDiffer(*w, listedOrder(*expected[category])), "") << category;
         EXPECT_EQ(w->MousePointer(), 0);
     }
-    EXPECT_TRUE(ui::seam().messages.empty());
+    EXPECT_TRUE(seam.messages.empty());
+
+    // Done answers after the button's short animation.
+    QTest::keyClick(w->windowHandle(), Qt::Key_D, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w->isVisible(); }));
+    EXPECT_TRUE(!dbCatalogue && !rsFileInfo && !rsSubjects && !rsTypes && !rsPublishers);
+    QProcess holder;
+    holder.start(QStringLiteral(HELPER_EXE), {qs(path)});
+    EXPECT_TRUE(holder.waitForReadyRead(10000) && holder.readAll().startsWith("ready"));
+    holder.closeWriteChannel();
+    EXPECT_TRUE(holder.waitForFinished());
 }
 
 // More rows than a 16-bit position reaches are listed and combined.
 TEST_F(WindowTest, BeyondSixteenBits) {
     const std::string path = dir / "Large.M17";
     samplegen::WriteSampleCatalogue(path, {.items = 200, .subjects = 40000, .truthPath = {}});
-    const Lookup before = readLookup(path, "Subject");
+    auto codes = [&] {
+        std::set<int> out;
+        const Dump tables = dump(path, false);
+        for (const std::string& row : tables.at("Subjects"))
+            out.insert(std::stoi(row.substr(row.find(':') + 1)));
+        return out;
+    };
+    const std::set<int> before = codes();
     auto w = startWindow({path});
     ListBox* l1 = list(*w, "List1");
     ListBox* l2 = list(*w, "List2");
@@ -110,7 +161,7 @@ TEST_F(WindowTest, BeyondSixteenBits) {
     EXPECT_TRUE(l1->ListCount() == last - 1 && l2->ListCount() == last - 1);
     EXPECT_EQ(l2->ItemData(l2->ListIndex()), target);
     w->close();
-    const Lookup after = readLookup(path, "Subject");
+    const std::set<int> after = codes();
     EXPECT_EQ(after.size(), before.size() - 2);
     EXPECT_TRUE(!after.count(merged[0]) && !after.count(merged[1]) && after.count(target));
 }
