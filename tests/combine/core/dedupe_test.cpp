@@ -52,7 +52,8 @@ TEST(Fingerprint, DigitKeyAndEditDistance) {
     for (auto [name, digits] : {std::pair{"Chemistry", ""},
                                 {"Chemistry 2", "2"},
                                 {"1918 1914 -- 1914", "1914 1918"},
-                                {"3rd ed, vol2", "2 3"}})
+                                {"3rd ed, vol2", "2 3"},
+                                {"2nd ed, vol2", "2"}})
         EXPECT_EQ(dedupe::digitKey(dedupe::fingerprint(name)), digits) << name;
     // clang-format off
     const struct {

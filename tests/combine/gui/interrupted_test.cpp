@@ -77,7 +77,9 @@ TEST(InterruptedCombine, KilledCombineLeavesBeforeOrAfter) {
     {
         auto db = engine::DatabaseEngine().OpenDatabase(path);
         history::UndoOutcome undone;
-        CatalogueOperation(*db).Undo(*history::LastUndoable(*db), undone);
+        const std::optional<history::StepInfo> step = history::LastUndoable(*db);
+        ASSERT_TRUE(step);
+        CatalogueOperation(*db).Undo(*step, undone);
         EXPECT_EQ(undone.entriesBack, markedSubjects);
         EXPECT_EQ(dump(*db, false), dump(pristine, false));
     }
