@@ -6,12 +6,8 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QHelpEvent>
 #include <QPushButton>
 #include <QTest>
-#include <QToolTip>
-
-#include <algorithm>
 
 namespace testsupport {
 
@@ -29,19 +25,6 @@ void releaseCatalogue() {
 void WindowTest::TearDown() {
     ListMenu::onDialog = nullptr;
     releaseCatalogue();
-}
-
-std::vector<Entry> listedOrder(std::vector<Entry> entries) {
-    auto folded = [](std::string s) {
-        for (char& c : s)
-            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        return s;
-    };
-    std::erase_if(entries, [](const Entry& e) { return !e.name || e.name->empty(); });
-    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
-        return folded(*a.name) < folded(*b.name);
-    });
-    return entries;
 }
 
 std::unique_ptr<frmCombine> startWindow(const std::vector<std::optional<std::string>>& answers,
@@ -92,41 +75,6 @@ void press(QWidget& w, const char* button, std::deque<int> answers) {
 void trigger(QWidget& w, const char* action, std::deque<int> answers) {
     ui::seam().answers = std::move(answers);
     w.findChild<QAction*>(QString::fromLatin1(action))->trigger();
-}
-
-QStringList markedTexts(ListBox* box) {
-    QStringList out;
-    for (int i = 0; i < box->ListCount(); ++i)
-        if (box->Selected(i))
-            out << box->List(i);
-    return out;
-}
-
-QString tipOf(ListBox* box, int row) {
-    const QModelIndex index = box->model()->index(row);
-    box->scrollTo(index);
-    const QPoint at = box->visualRect(index).center();
-    QHelpEvent e(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
-    QApplication::sendEvent(box->viewport(), &e);
-    return QToolTip::text();
-}
-
-QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
-    ListBox* lists[] = {list(w, "List1"), list(w, "List2")};
-    const int rows = static_cast<int>(expected.size()) + 1;
-    if (lists[1]->ListIndex() != -1)
-        return QStringLiteral("List2 has a current row");
-    for (ListBox* l : lists) {
-        if (l->ListCount() != rows || l->model()->rowCount() != rows || !l->Enabled())
-            return l->objectName() + " rows: " + QString::number(l->ListCount());
-        for (int i = 0; i < rows; ++i) {
-            const QString text = i ? qs(*expected[i - 1].name) : QString();
-            const int code = i ? expected[i - 1].code : -1;
-            if (l->List(i) != text || l->ItemData(i) != code || l->Selected(i))
-                return l->objectName() + " row " + QString::number(i) + ": " + l->List(i);
-        }
-    }
-    return {};
 }
 
 } // namespace testsupport

@@ -38,10 +38,6 @@ protected:
     TempDir dir{"combine"};
 };
 
-// Entries as the lists show them: non-empty names in name order (ASCII
-// letters folded), ties in the order written.
-std::vector<Entry> listedOrder(std::vector<Entry> entries);
-
 // Shows a new window with these dialog answers queued (nullopt cancels) and
 // waits until its first activation has run: the window is active or gone, or
 // done says so.
@@ -59,12 +55,5 @@ void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& t
 // queued for the message boxes it shows.
 void press(QWidget& w, const char* button, std::deque<int> answers = {});
 void trigger(QWidget& w, const char* action, std::deque<int> answers = {});
-QStringList markedTexts(ListBox* box);
-// The tooltip of a list's row, as the pointer resting on it shows it.
-QString tipOf(ListBox* box, int row);
-
-// The state every fill leaves: both lists alike, the blank row, then exactly
-// the expected entries, nothing selected, both enabled. Empty when it holds.
-QString listsDiffer(QWidget& w, const std::vector<Entry>& expected);
 
 } // namespace testsupport

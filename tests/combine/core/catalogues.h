@@ -1,6 +1,5 @@
 // What the combine tests share without a window: catalogues written from
-// entries and items on the generator's schema, and read back through the
-// engine.
+// entries and items, and read back through the engine.
 #pragma once
 
 #include "engine.h"
@@ -20,19 +19,17 @@ struct Entry {
 using Item = std::array<int, 4>; // Subject 1, Subject 2, Publisher, Item Type
 using Dump = std::map<std::string, std::vector<std::string>>;
 
-// Writes a catalogue at path with these entries and items, then runs the
-// extra statements. Returns path.
+// A catalogue at path with these entries and items, then the extra statements run.
 std::string writeCatalogue(const std::string& path, const std::vector<Entry>& subjects,
                            const std::vector<Entry>& publishers, const std::vector<Entry>& types,
                            const std::vector<Item>& items,
                            const std::vector<std::string>& extra = {});
-// The history tests' catalogue: entries of every category, among them code
-// -1, items referring to them in every column, and lookup rows with fields
-// beyond code and name of every storage class.
+// The history tests' catalogue: every category, code -1 among the subjects,
+// lookup fields beyond code and name of every storage class.
 std::string writeHistorySample(const std::string& path, const std::vector<std::string>& extra = {});
 
-// Every row of every table that has rows, field for field with its storage
-// class, in content order; the combine history's tables only when asked for.
+// Every row of every table that has rows, each field with its storage class,
+// in content order; the combine history's tables only when asked for.
 Dump dump(engine::Database& db, bool withHistory);
 Dump dump(const std::string& path, bool withHistory);
 

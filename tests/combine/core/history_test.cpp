@@ -1,7 +1,5 @@
-// Tests of the combine history without a window: combines recorded with
-// everything they changed and undone back to the catalogue as it was, across
-// repair, with item counts kept in step; failures rolled back; histories that
-// cannot be trusted refused.
+// Tests of the combine history without a window: combines recorded and undone
+// to the catalogue as it was, also after repair; failures and damage refused.
 #include "catalogues.h"
 #include "history.h"
 #include "itemcounts.h"
@@ -62,13 +60,11 @@ std::vector<long long> countsOf(const ItemCounts& c) {
 // both are recorded at their UTC times, and the counts follow each without
 // counting again.
 TEST_F(History, UndoRestoresEveryFieldAndBothAreRecorded) {
-    const struct {
-        int category;
-        std::vector<int> codes;
-        int target;
-        long long changed;
-    } rows[] = {{0, {12, 31}, 4, 8},  {0, {-1, 7}, 4, 5}, {0, {12}, -1, 5},
-                {0, {31, 31}, -1, 3}, {1, {2}, 1, 2},     {2, {2, 3}, 1, 4}};
+    // clang-format off
+    const struct { int category; std::vector<int> codes; int target; long long changed; } rows[] = {
+        {0, {12, 31}, 4, 8}, {0, {-1, 7}, 4, 5}, {0, {12}, -1, 5}, {0, {31, 31}, -1, 3},
+        {1, {2}, 1, 2}, {2, {2, 3}, 1, 4}};
+    // clang-format on
     const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.category << " into " << r.target);
@@ -150,12 +146,9 @@ TEST_F(History, FailedOperationLeavesEverythingAsItWas) {
         return "CREATE TRIGGER refuse " + when + " BEGIN SELECT RAISE(ABORT, 'refused'); END";
     };
     const long bad = engine::err::ConstraintViolation, damaged = engine::err::HistoryDamaged;
-    const struct {
-        std::string sql;
-        bool undo;
-        long error;
-        std::optional<bool> recordsAfter; // a later combine is recorded
-    } rows[] = {
+    // clang-format off
+    const struct { std::string sql; bool undo; long error; std::optional<bool> recordsAfter; }
+    rows[] = {
         {refuse("BEFORE INSERT ON [Subjects] WHEN NEW.[Subject Code] = 31"), true, bad, {}},
         {refuse("BEFORE UPDATE OF items ON combine_history"), false, bad, {}},
         {refuse("BEFORE UPDATE OF undone_at ON combine_history"), true, bad, {}},
@@ -164,6 +157,7 @@ TEST_F(History, FailedOperationLeavesEverythingAsItWas) {
         {"UPDATE combine_history_refs SET items = substr(items, 1, 1)", true, damaged, true},
         {"UPDATE combine_history_refs SET count = count + 1", true, damaged, true},
         {"UPDATE combine_history SET category = 'Colour'", true, damaged, true}};
+    // clang-format on
     for (const auto& r : rows) {
         SCOPED_TRACE(r.sql);
         auto db = open();
@@ -179,6 +173,7 @@ TEST_F(History, FailedOperationLeavesEverythingAsItWas) {
                   r.error);
         EXPECT_EQ(dump(*db, true), before);
         EXPECT_FALSE(db->InTransaction());
+        // Where the tables are still a history, a later combine is recorded.
         if (r.recordsAfter) {
             EXPECT_EQ(combine(*db, 1, {1}, 3).recorded, *r.recordsAfter);
         }

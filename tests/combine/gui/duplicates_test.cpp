@@ -1,14 +1,15 @@
-// Item counts and the duplicate finder in the window: counts in the rows'
-// tooltips kept up to date, marking a cluster for the combine button, the
-// batch combine against the same combines one by one, its undo, and entries
-// like one.
+// Item counts and the duplicate finder in the window: the rows' tooltips kept
+// up to date, a cluster marked for Combine, the batch combine and its undo.
 #include "window.h"
 
 #include "frmduplicates.h"
 #include "listmenu.h"
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -34,6 +35,24 @@ protected:
         return writeCatalogue(dir / name, subjects, publishers, types, items);
     }
 };
+
+QStringList markedTexts(ListBox* box) {
+    QStringList out;
+    for (int i = 0; i < box->ListCount(); ++i)
+        if (box->Selected(i))
+            out << box->List(i);
+    return out;
+}
+
+// The tooltip of a list's row, as the pointer resting on it shows it.
+QString tipOf(ListBox* box, int row) {
+    const QModelIndex index = box->model()->index(row);
+    box->scrollTo(index);
+    const QPoint at = box->visualRect(index).center();
+    QHelpEvent e(QEvent::ToolTip, at, box->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(box->viewport(), &e);
+    return QToolTip::text();
+}
 
 // Runs the duplicate finder of the window, giving the dialog to body once
 // its first search has finished.

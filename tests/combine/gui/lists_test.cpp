@@ -12,11 +12,48 @@
 #include <QTest>
 #include <QWindow>
 
+#include <algorithm>
+
 #include <set>
 
 using namespace testsupport;
 
 namespace {
+
+// Entries as the lists show them: non-empty names in name order (ASCII
+// letters folded), ties in the order written.
+std::vector<Entry> listedOrder(std::vector<Entry> entries) {
+    auto folded = [](std::string s) {
+        for (char& c : s)
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        return s;
+    };
+    std::erase_if(entries, [](const Entry& e) { return !e.name || e.name->empty(); });
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        return folded(*a.name) < folded(*b.name);
+    });
+    return entries;
+}
+
+// The state every fill leaves: both lists alike, the blank row, then exactly
+// the expected entries, nothing selected, both enabled. Empty when it holds.
+QString listsDiffer(QWidget& w, const std::vector<Entry>& expected) {
+    ListBox* lists[] = {list(w, "List1"), list(w, "List2")};
+    const int rows = static_cast<int>(expected.size()) + 1;
+    if (lists[1]->ListIndex() != -1)
+        return QStringLiteral("List2 has a current row");
+    for (ListBox* l : lists) {
+        if (l->ListCount() != rows || l->model()->rowCount() != rows || !l->Enabled())
+            return l->objectName() + " rows: " + QString::number(l->ListCount());
+        for (int i = 0; i < rows; ++i) {
+            const QString text = i ? qs(*expected[i - 1].name) : QString();
+            const int code = i ? expected[i - 1].code : -1;
+            if (l->List(i) != text || l->ItemData(i) != code || l->Selected(i))
+                return l->objectName() + " row " + QString::number(i) + ": " + l->List(i);
+        }
+    }
+    return {};
+}
 
 // Removals inside a batch are applied in one pass at its end; reads in
 // between, and the rows, marks and current row afterwards, must be as if
