@@ -37,7 +37,7 @@ TEST(CheckCatalogueVersion, ExactMarkerOnlyAndFileUntouched) {
         {Catalogue, std::nullopt, "", false},
         {Catalogue, good, "DELETE FROM [FILEINFO]", false},
         {Catalogue, good, "DROP TABLE [FILEINFO]", false},
-        {Catalogue, good, "ALTER TABLE [FILEINFO] DROP COLUMN [Product Name]", false},
+        {Catalogue, good, "ALTER TABLE [FILEINFO] RENAME COLUMN [Product Name] TO [Product]", false},
         {Catalogue, good, "INSERT INTO [FILEINFO] ([Product Name]) VALUES ('x')", true},
         {Catalogue, "x", "INSERT INTO [FILEINFO] ([Product Name]) VALUES ('Mervane 1.7')", false},
         {TextFile, good, "", false},
