@@ -12,35 +12,30 @@
 #include <thread>
 
 namespace fs = std::filesystem;
-using engine::DatabaseEngine;
-using engine::Variant;
-using testsupport::errorOf;
-using testsupport::readFile;
-using testsupport::TempDir;
-using testsupport::writeFile;
-namespace err = engine::err;
+using namespace engine;
+using namespace testsupport;
 
 namespace {
 
 using Names = std::vector<std::pair<int, std::optional<std::string>>>;
 using Walk = std::vector<std::pair<std::string, int>>;
 
-// A lookup table with the given field order and rows (Null names as nullopt).
+// A lookup table with the given field order and rows (Null names as nullopt, none with a quote).
 void makeLookup(const std::string& path, const Names& rows, bool codeFirst = true) {
     auto db = DatabaseEngine().CreateDatabase(path);
-    db->Execute(codeFirst ? "CREATE TABLE Subjects ([Subject Code] INTEGER, [Subject Name] TEXT)"
-                          : "CREATE TABLE Subjects ([Note] TEXT, [Subject Name] TEXT, [Subject "
-                            "Code] INTEGER)");
+    db->Execute(std::string("CREATE TABLE Subjects (") +
+                (codeFirst ? "[Subject Code] INTEGER, [Subject Name] TEXT)"
+                           : "[Note] TEXT, [Subject Name] TEXT, [Subject Code] INTEGER)"));
     db->Execute("CREATE INDEX [Subject Name Index] ON Subjects ([Subject Name] COLLATE NOCASE)");
     db->Execute("CREATE UNIQUE INDEX [Subject Code Index] ON Subjects ([Subject Code])");
-    for (const auto& [code, name] : rows) // no name holds a quote
+    for (const auto& [code, name] : rows)
         db->Execute("INSERT INTO Subjects ([Subject Code], [Subject Name]) VALUES (" +
                     std::to_string(code) + ", " + (name ? "'" + *name + "'" : "NULL") + ")");
 }
 
 // Walks the table in name order from the first name after "", as the lists are
 // filled; with no such name the seek finds no match and leaves no current record.
-Walk walkNames(engine::Database& db) {
+Walk walkNames(Database& db) {
     auto rs = db.OpenTable("Subjects");
     rs->Index("Subject Name Index");
     Walk out;
@@ -75,10 +70,9 @@ TEST(Recordset, SeekAfterEmptyWalksNamesInIndexOrder) {
     }
 }
 
-// Unknown names, a recordset without a current record or an index, statements
-// Execute does not run and bad conversions each raise their own number, and
-// leave the recordset and the table as they were. Seek then finds the first key
-// equal to the key in the index's collation, or after it.
+// Unknown names, no current record or index, statements Execute does not run and bad
+// conversions raise their own number, leaving recordset and table as they were. Seek then
+// finds the first key equal to the key in the index's collation, or after it (0: no match).
 TEST(Recordset, MisuseRaisesItsNumberThenSeekFinds) {
     TempDir dir;
     makeLookup(dir / "subjects.M17", {{1, "Apple"}, {2, "banana"}, {3, "Cherry"}});
@@ -107,7 +101,7 @@ TEST(Recordset, MisuseRaisesItsNumberThenSeekFinds) {
         {"not a number", err::TypeMismatch, [] { Variant("12a").ToLong(); }}};
     for (const auto& [what, number, f] : cases)
         EXPECT_EQ(errorOf(f), number) << what;
-    EXPECT_EQ(Variant(std::int64_t{-2147483648LL}).ToLong(), INT32_MIN);
+    EXPECT_EQ(Variant(std::int64_t{INT32_MIN}).ToLong(), INT32_MIN);
     EXPECT_EQ(Variant(" 42 ").ToLong(), 42);
     EXPECT_EQ(Variant(2.5).ToLong(), 2); // to even
     EXPECT_EQ(Variant(3.5).ToLong(), 4);
@@ -116,16 +110,13 @@ TEST(Recordset, MisuseRaisesItsNumberThenSeekFinds) {
     EXPECT_EQ(rs->Fields().Item("Subject Name").Value(), Variant("Apple"));
     EXPECT_EQ(rs->Fields().Item(0).Value(), Variant(1));
     EXPECT_EQ(walkNames(*db), (Walk{{"Apple", 1}, {"banana", 2}, {"Cherry", 3}}));
-
     rs->Index("Subject Name Index");
-    // The code of the record found, 0 for no match.
     const std::tuple<const char*, const char*, int> seeks[] = {
         {"=", "BANANA", 2}, {"=", "Blueberry", 0}, {">=", "b", 2}, {">", "cherry", 0}};
     for (auto [op, key, code] : seeks) {
         rs->Seek(op, Variant(key));
         EXPECT_EQ(rs->NoMatch() ? 0 : rs->Fields().Item(0).Value().ToLong(), code) << op << key;
     }
-
     // Closing the database closes its recordsets; closing twice is harmless.
     db->Close();
     EXPECT_FALSE(rs->IsOpen());
@@ -135,9 +126,8 @@ TEST(Recordset, MisuseRaisesItsNumberThenSeekFinds) {
     db->Close();
 }
 
-// The two statement shapes a combine runs, with Jet-style brackets and
-// "DELETE *", inside a transaction that takes effect when committed; one not
-// committed rolls back. The file opened again holds what was committed.
+// The statement shapes a combine runs, brackets and "DELETE *", in a transaction: committed it
+// takes effect, or else rolls back. The file opened again holds what was committed.
 TEST(Execute, UpdateAndDeleteShapesInTransactions) {
     TempDir dir;
     std::string path = dir / "exec.M17";
@@ -148,14 +138,14 @@ TEST(Execute, UpdateAndDeleteShapesInTransactions) {
                     "[Subject 1] INTEGER CHECK ([Subject 1] < 100), [Subject 2] INTEGER)");
         db->Execute("INSERT INTO [MERVANE RECORDS] VALUES (1, 12, 31), (2, 31, 4), (3, -1, 12);");
         {
-            engine::Transaction tx(*db);
+            Transaction tx(*db);
             db->Execute("INSERT INTO [MERVANE RECORDS] VALUES (4, 1, 1)");
             EXPECT_EQ(
                 errorOf([&] { db->Execute("INSERT INTO [MERVANE RECORDS] VALUES (5, 100, 1)"); }),
                 err::ConstraintViolation);
         }
         EXPECT_FALSE(db->InTransaction());
-        engine::Transaction tx(*db);
+        Transaction tx(*db);
         db->Execute("UPDATE [MERVANE RECORDS] SET [Subject 1] = 4 WHERE [Subject 1] IN (12, 31)");
         EXPECT_EQ(db->RecordsAffected(), 2);
         db->Execute("UPDATE [MERVANE RECORDS] SET [Subject 2] = -1 WHERE [Subject 2] = 31");
@@ -173,7 +163,7 @@ TEST(Execute, UpdateAndDeleteShapesInTransactions) {
     EXPECT_EQ(walkNames(*db), (Walk{{"Computers", 4}}));
 }
 
-// Bad paths get the engine's error and leave nothing behind.
+// Bad paths (the empty one too) get the engine's error and leave nothing behind.
 TEST(OpenDatabase, BadInput) {
     TempDir dir;
     const std::string text = "This is a text file, not a catalogue.\n";
@@ -184,13 +174,14 @@ TEST(OpenDatabase, BadInput) {
                                                   {"empty.M17", err::NotADatabase},
                                                   {"text.M17", err::NotADatabase},
                                                   {"folder.M17", err::NotValidPath},
-                                                  {"", err::NotValidPath}}; // the empty path itself
-    for (const auto& [name, number] : cases) {
-        std::string path = name.empty() ? name : dir / name;
+                                                  {"", err::NotValidPath}};
+    for (const auto& [name, number] : cases)
         for (bool exclusive : {false, true})
-            EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(path, exclusive); }), number)
-                << path << (exclusive ? " exclusive" : " shared");
-    }
+            EXPECT_EQ(errorOf([&] {
+                          DatabaseEngine().OpenDatabase(name.empty() ? "" : dir / name, exclusive);
+                      }),
+                      number)
+                << name << exclusive;
     EXPECT_EQ(readFile(dir / "empty.M17") + readFile(dir / "text.M17"), text);
     EXPECT_EQ(errorOf([&] { DatabaseEngine().CreateDatabase(dir / "text.M17"); }),
               err::DatabaseExists);
@@ -207,19 +198,15 @@ bool waitFor(const std::string& marker) {
     return fs::exists(marker);
 }
 
-// Tries one thing on the file at path: opening and reading it ("shared"),
-// opening it exclusively, locking it, or holding it exclusively until told to
-// release it; returns the error number met as text ("0" for none).
+// Opens and reads the file ("shared"), opens it exclusively, locks it, or holds it exclusively
+// until told to release it; returns the error number met as text ("0" for none).
 std::string attempt(const std::string& path, const std::string& mode) {
     return std::to_string(errorOf([&] {
-        if (mode == "shared") {
+        if (mode == "shared")
             DatabaseEngine().OpenDatabase(path)->OpenTable("Subjects");
-        } else if (mode == "exclusive") {
-            DatabaseEngine().OpenDatabase(path, true);
-        } else if (mode == "lock") {
+        else if (mode == "lock")
             DatabaseEngine().LockDatabase(path);
-        } else if (mode == "hold") {
-            auto db = DatabaseEngine().OpenDatabase(path, true);
+        else if (auto db = DatabaseEngine().OpenDatabase(path, true); mode == "hold") {
             writeFile(path + ".held", "");
             ASSERT_TRUE(waitFor(path + ".release"));
         }
@@ -243,9 +230,8 @@ TEST(ChildProcess, DISABLED_Try) {
     writeFile(path + ".result", attempt(path, std::getenv("ENGINE_CHILD_MODE")));
 }
 
-// While one process holds the file (opened exclusively, in either journal
-// mode, or locked), another can neither open, read, hold nor lock it; once
-// released it can at once. The holder is this process, or another one.
+// While one process holds the file (opened exclusively, in either journal mode, or locked),
+// another can neither open, read, hold nor lock it; released, it can at once.
 TEST(CrossProcess, HeldFileKeepsOthersOutUntilReleased) {
     for (std::string holder : {"Open", "OpenWal", "Lock", "OtherProcess"}) {
         SCOPED_TRACE(holder);
@@ -262,15 +248,15 @@ TEST(CrossProcess, HeldFileKeepsOthersOutUntilReleased) {
         std::function<void()> release = [&] { writeFile(path + ".release", ""); };
         std::thread other;
         if (holder == "Lock") {
-            std::shared_ptr<engine::FileLock> lock = DatabaseEngine().LockDatabase(path);
+            std::shared_ptr<FileLock> lock = DatabaseEngine().LockDatabase(path);
             EXPECT_FALSE(readFile(path).empty()); // a descriptor closed, as a copy does
             release = [lock] { lock->Release(); };
         } else if (here) {
             other = std::thread([&] { held = child(path, "hold"); });
             ASSERT_TRUE(waitFor(path + ".held"));
         } else {
-            std::shared_ptr<engine::Database> db = DatabaseEngine().OpenDatabase(path, true);
-            std::shared_ptr<engine::Recordset> rs = db->OpenTable("Subjects");
+            std::shared_ptr<Database> db = DatabaseEngine().OpenDatabase(path, true);
+            std::shared_ptr<Recordset> rs = db->OpenTable("Subjects");
             release = [db, rs] { db->Close(); }; // which closes the recordset too
         }
         attempts(std::to_string(err::FileInUse));

@@ -33,6 +33,13 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 // Writes bytes over the file at path from offset at, the rest left as it is.
 void overwrite(const std::string& path, size_t at, const std::string& bytes);
+// The n-byte big-endian number at at in b, as the file format stores its numbers.
+inline unsigned be(const std::string& b, size_t at, int n = 2) {
+    unsigned v = 0;
+    while (n-- > 0)
+        v = (v << 8) | static_cast<unsigned char>(b[at++]);
+    return v;
+}
 
 // The number of the engine::Error that f raises, whose text must not be empty;
 // 0 when it raises none.

@@ -1,6 +1,5 @@
-// Compaction tests: the file format asked for (read back from the header and
-// from the records themselves), the copy holding what the source holds, the
-// source left as it was, and every refusal leaving nothing behind.
+// Compaction tests: the format asked for, in the header and the records, the copy holding what
+// the source holds, the source left as it was, and every refusal leaving nothing behind.
 #include "engine.h"
 #include "samplegen.h"
 #include "support.h"
@@ -13,18 +12,15 @@
 #include <set>
 
 namespace fs = std::filesystem;
-using engine::DatabaseEngine;
-using testsupport::readFile;
-using testsupport::TempDir;
-namespace err = engine::err;
+using namespace engine;
+using namespace testsupport;
 
 namespace {
 
 // Compacts from into to; returns the engine's error number, 0 for none.
 long compact(const std::string& from, const std::string& to, long options = 68,
-             const std::string& locale = engine::GeneralLocale) {
-    return testsupport::errorOf(
-        [&] { DatabaseEngine().CompactDatabase(from, to, locale, options); });
+             const std::string& locale = GeneralLocale) {
+    return errorOf([&] { DatabaseEngine().CompactDatabase(from, to, locale, options); });
 }
 
 // A catalogue with 0 and 1 among its values (written in format 4 without a
@@ -34,12 +30,11 @@ const std::string& source() {
     static const std::string path = [] {
         std::string p = dir / "source.M17";
         samplegen::WriteSampleCatalogue(p, {.items = 2000, .seed = 3, .truthPath = ""});
-        testsupport::Sql(p).exec(
-            "UPDATE [MERVANE RECORDS] SET [Year]=0 WHERE [Item Number] % 7 = 0;"
-            "UPDATE [MERVANE RECORDS] SET [Item Type]=1 WHERE [Item Number] % 5 = 0;"
-            "CREATE INDEX [Year Index] ON [MERVANE RECORDS] ([Year] DESC);"
-            "CREATE TABLE Flags (Name TEXT, Value INTEGER);"
-            "INSERT INTO Flags VALUES ('on', 1), ('off', 0)");
+        Sql(p).exec("UPDATE [MERVANE RECORDS] SET [Year]=0 WHERE [Item Number] % 7 = 0;"
+                    "UPDATE [MERVANE RECORDS] SET [Item Type]=1 WHERE [Item Number] % 5 = 0;"
+                    "CREATE INDEX [Year Index] ON [MERVANE RECORDS] ([Year] DESC);"
+                    "CREATE TABLE Flags (Name TEXT, Value INTEGER);"
+                    "INSERT INTO Flags VALUES ('on', 1), ('off', 0)");
         return p;
     }();
     return path;
@@ -47,7 +42,7 @@ const std::string& source() {
 
 // Everything a file holds as SQLite reads it, exact to type: schema and rows.
 std::multiset<std::string> contentOf(const std::string& path) {
-    testsupport::Sql db(path, SQLITE_OPEN_READONLY);
+    Sql db(path, SQLITE_OPEN_READONLY);
     auto schema = db.rows("SELECT type, name, sql FROM sqlite_schema", true);
     std::multiset<std::string> out(schema.begin(), schema.end());
     for (const auto& table : db.rows("SELECT name FROM sqlite_schema WHERE type = 'table'"))
@@ -56,21 +51,12 @@ std::multiset<std::string> contentOf(const std::string& path) {
     return out;
 }
 
-unsigned be(const std::string& b, size_t at, int n) {
-    unsigned v = 0;
-    while (n-- > 0)
-        v = (v << 8) | static_cast<unsigned char>(b[at++]);
-    return v;
-}
-
-// The varint at at; at moves past it.
+// The varint at at, which moves past it.
 std::uint64_t varint(const std::string& b, size_t& at) {
     std::uint64_t v = 0;
-    for (int i = 0; i < 9; ++i) {
-        auto c = static_cast<unsigned char>(b[at++]);
+    for (unsigned i = 0, c = 0x80; i < 9 && c >= 0x80; ++i) {
+        c = static_cast<unsigned char>(b[at++]);
         v = i == 8 ? (v << 8) | c : (v << 7) | (c & 0x7f);
-        if (c < 0x80)
-            break;
     }
     return v;
 }
@@ -79,12 +65,12 @@ std::uint64_t varint(const std::string& b, size_t& at) {
 // (the integers 0 and 1 without a payload), which schema format 4 introduced.
 int payloadlessIntegers(const std::string& path) {
     std::string b = readFile(path);
-    unsigned pageSize = be(b, 16, 2) == 1 ? 65536 : be(b, 16, 2), found = 0;
+    unsigned pageSize = be(b, 16) == 1 ? 65536 : be(b, 16), found = 0;
     for (size_t page = 0; page + pageSize <= b.size(); page += pageSize) {
         size_t h = page == 0 ? 100 : page, type = static_cast<unsigned char>(b[h]);
         bool records = type == 2 || type == 10 || type == 13; // not table interior pages
-        for (unsigned cell = 0; records && cell < be(b, h + 3, 2); ++cell) {
-            size_t at = page + be(b, h + (type == 2 ? 12 : 8) + 2 * cell, 2) + (type == 2 ? 4 : 0);
+        for (unsigned cell = 0; records && cell < be(b, h + 3); ++cell) {
+            size_t at = page + be(b, h + (type == 2 ? 12 : 8) + 2 * cell) + (type == 2 ? 4 : 0);
             varint(b, at); // payload size
             if (type == 13)
                 varint(b, at); // rowid
@@ -97,9 +83,8 @@ int payloadlessIntegers(const std::string& path) {
 
 } // namespace
 
-// The copy is in the format asked for (its records too), holds what the source
-// holds, passes SQLite's own check, and its source is not touched. A format-1
-// file compacts back to format 4, as the repair program's second run does.
+// The copy, checked by SQLite, holds the source's content in the format asked for; the source is
+// not touched. A format-1 file compacts back to format 4, as the repair program's second run does.
 TEST(Compact, WritesTheFormatAskedForWithEverything) {
     ASSERT_GT(payloadlessIntegers(source()), 0) << "the source must hold format-4 records";
     // Options, the format they ask for, and whether the source's format-1 copy is compacted.
@@ -114,7 +99,7 @@ TEST(Compact, WritesTheFormatAskedForWithEverything) {
         std::string from = fromFormatOne ? old : source(), before = readFile(from);
         ASSERT_EQ(compact(from, copy, options), 0);
         EXPECT_EQ(be(readFile(copy), 44, 4), format); // the schema format number
-        EXPECT_EQ(testsupport::integrity(testsupport::Sql(copy, SQLITE_OPEN_READONLY).get()), "ok");
+        EXPECT_EQ(integrity(Sql(copy, SQLITE_OPEN_READONLY).get()), "ok");
         EXPECT_EQ(contentOf(copy), contentOf(source()));
         EXPECT_EQ(readFile(from), before);
         EXPECT_EQ(dir.names(), (std::set<std::string>{"copy.M17", "old.M17"}));
@@ -122,12 +107,11 @@ TEST(Compact, WritesTheFormatAskedForWithEverything) {
     }
 }
 
-// Bad options and locales, a missing or held source, an existing destination
-// (even a symbolic link to nothing) and an unwritable folder are refused
-// before anything is written or replaced.
+// Bad options and locales, a missing or held source, an existing destination (even a link to
+// nothing) and an unwritable folder are refused before anything is written or replaced.
 TEST(Compact, RefusalsWriteNothing) {
     TempDir dir;
-    testsupport::writeFile(dir / "taken.M17", "mine");
+    writeFile(dir / "taken.M17", "mine");
     fs::create_symlink(dir / "nowhere", dir / "link.M17");
     fs::copy_file(source(), dir / "held.M17");
     auto other = DatabaseEngine().LockDatabase(dir / "held.M17"); // as another process's
@@ -145,9 +129,8 @@ TEST(Compact, RefusalsWriteNothing) {
     EXPECT_EQ(readFile(dir / "held.M17"), readFile(source()));
     EXPECT_EQ(dir.names(), (std::set<std::string>{"taken.M17", "link.M17", "held.M17"}));
 
-    // A folder the caller may not write to gets nothing, not even a temporary
-    // file. Root may write anywhere, so as root the compaction runs in a child
-    // process that has given up root for an ordinary user.
+    // An unwritable folder gets nothing, not even a temporary file. Root may write anywhere, so
+    // the compaction runs in a child process that, as root, gives up root for an ordinary user.
     fs::permissions(dir.path(), fs::perms::all); // the ordinary user must reach the files
     fs::copy_file(source(), dir / "source.M17");
     fs::permissions(dir / "source.M17", fs::perms::all);
@@ -158,7 +141,7 @@ TEST(Compact, RefusalsWriteNothing) {
         long number = -1;
         if (::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0))
             number = compact(dir / "source.M17", dir / "out/copy.M17");
-        testsupport::writeFile(dir / "number", std::to_string(number));
+        writeFile(dir / "number", std::to_string(number));
         ::_exit(0);
     }
     ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
