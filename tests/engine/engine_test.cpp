@@ -1,5 +1,4 @@
-// Engine tests: opening, the recordset walk and seek, Execute, transactions,
-// bad input, and exclusive holds across two real processes.
+// Engine tests: opening, the walk and seek, Execute, transactions, bad input, cross-process holds.
 #include "engine.h"
 #include "support.h"
 
@@ -154,13 +153,9 @@ TEST(Execute, UpdateAndDeleteShapesInTransactions) {
         EXPECT_EQ(db->RecordsAffected(), 2);
         tx.Commit();
     }
-    auto db = DatabaseEngine().OpenDatabase(path);
-    std::vector<std::pair<int, int>> items;
-    for (auto rs = db->OpenTable("MERVANE RECORDS"); !rs->Eof(); rs->MoveNext())
-        items.emplace_back(rs->Fields().Item("Subject 1").Value().ToLong(),
-                           rs->Fields().Item("Subject 2").Value().ToLong());
-    EXPECT_EQ(items, (std::vector<std::pair<int, int>>{{4, -1}, {4, 4}, {-1, 12}}));
-    EXPECT_EQ(walkNames(*db), (Walk{{"Computers", 4}}));
+    EXPECT_EQ(Sql(path).rows("SELECT [Subject 1], [Subject 2] FROM [MERVANE RECORDS]"),
+              (std::vector<std::string>{"4|-1", "4|4", "-1|12"}));
+    EXPECT_EQ(walkNames(*DatabaseEngine().OpenDatabase(path)), (Walk{{"Computers", 4}}));
 }
 
 // Bad paths (the empty one too) get the engine's error and leave nothing behind.
@@ -175,13 +170,12 @@ TEST(OpenDatabase, BadInput) {
                                                   {"text.M17", err::NotADatabase},
                                                   {"folder.M17", err::NotValidPath},
                                                   {"", err::NotValidPath}};
-    for (const auto& [name, number] : cases)
+    for (const auto& [name, number] : cases) {
+        std::string path = name.empty() ? name : dir / name;
         for (bool exclusive : {false, true})
-            EXPECT_EQ(errorOf([&] {
-                          DatabaseEngine().OpenDatabase(name.empty() ? "" : dir / name, exclusive);
-                      }),
-                      number)
-                << name << exclusive;
+            EXPECT_EQ(errorOf([&] { DatabaseEngine().OpenDatabase(path, exclusive); }), number)
+                << path << exclusive;
+    }
     EXPECT_EQ(readFile(dir / "empty.M17") + readFile(dir / "text.M17"), text);
     EXPECT_EQ(errorOf([&] { DatabaseEngine().CreateDatabase(dir / "text.M17"); }),
               err::DatabaseExists);
@@ -245,8 +239,8 @@ TEST(CrossProcess, HeldFileKeepsOthersOutUntilReleased) {
             for (const char* mode : {"shared", "exclusive", "lock"})
                 EXPECT_EQ(here ? attempt(path, mode) : child(path, mode), expected) << mode;
         };
-        std::function<void()> release = [&] { writeFile(path + ".release", ""); };
         std::thread other;
+        std::function<void()> release = [&] { writeFile(path + ".release", ""), other.join(); };
         if (holder == "Lock") {
             std::shared_ptr<FileLock> lock = DatabaseEngine().LockDatabase(path);
             EXPECT_FALSE(readFile(path).empty()); // a descriptor closed, as a copy does
@@ -261,8 +255,6 @@ TEST(CrossProcess, HeldFileKeepsOthersOutUntilReleased) {
         }
         attempts(std::to_string(err::FileInUse));
         release();
-        if (here)
-            other.join();
         EXPECT_EQ(held, here ? "0" : "");
         attempts("0");
     }

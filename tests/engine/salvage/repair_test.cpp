@@ -36,7 +36,6 @@ std::multiset<std::string> rowsOf(const Sql& db, const std::string& table, bool 
 
 const auto verdict = [](Path path) { return integrity(Sql(path).get()); };
 
-// The engine's error number repairing path, 0 for none.
 const auto repair = [](Path path) {
     return errorOf([&] { DatabaseEngine().RepairDatabase(path, catalogue::RebuildLayout()); });
 };
@@ -56,7 +55,7 @@ const std::string& source(bool deleted = false) {
     return deleted ? withDeletions : pristine;
 }
 
-// Noise that is the same on every run.
+// Noise, the same on every run.
 std::string noise(size_t size, unsigned x) {
     std::string out(size, '\0');
     for (auto& c : out)
@@ -138,8 +137,7 @@ void expectEveryRecoveredRow(Path oracle, Path repaired) {
         auto have = rowsOf(r, t);
         for (const auto& row : rowsOf(o, t))
             ASSERT_TRUE(have.count(row)) << "row " << row << " of " << t << " was lost";
-        now[std::to_string(r.rows("SELECT 1 FROM pragma_table_info('" + t + "')").size())].merge(
-            have);
+        now[r.one("SELECT count(*) FROM pragma_table_info('" + t + "')")].merge(have);
     }
     for (const auto& [n, rows] : strays(o))
         for (const auto& row : rows)
@@ -297,8 +295,7 @@ const char* const historySql =
     "INSERT INTO combine_history_refs VALUES (1, 0, 'Subject 1', 40, 3, x'0102'), (2, 0, "
     "'Item Type', 9, 2, x'03');";
 
-// Gives each lookup entry its rowid as code, references following, so that
-// the three tables' codes all run from 1 upwards and overlap.
+// Gives each lookup entry its rowid as code, references following: the tables' codes overlap.
 const char* const renumberSql =
     "UPDATE [MERVANE RECORDS] SET "
     "[Subject 1] = ifnull((SELECT rowid FROM Subjects WHERE [Subject Code] = [Subject 1]), -1), "
@@ -327,8 +324,7 @@ void recast(Path path, const std::string& settings, const std::string& journal) 
     fs::rename(path + ".recast", path);
 }
 
-// Ways to lose the first page's schema b-tree, the file header kept, from a generated
-// catalogue written anew under settings where given.
+// Ways to lose page 1's schema b-tree, the header kept, from a catalogue recast under settings.
 struct SchemaDamage {
     const char* name;
     bool zeroed; // the page past the header zeroed, or only its page type
@@ -344,14 +340,12 @@ const SchemaDamage schemaDamages[] = {
      "PRAGMA encoding='UTF-16le'; PRAGMA page_size=1024; PRAGMA user_version=7; PRAGMA "
      "application_id=17"},
     {"WriteAheadLog", false, "PRAGMA auto_vacuum=FULL", "WAL"},
-    // Publishers and types with the same codes, each named by the items:
-    // nothing tells the two b-trees apart, so both stay in lost_and_found.
+    // Publishers and types all named by items: nothing tells them apart, both stay lost and found.
     {"LookupTablesThatMatchAlike", true, nullptr, "DELETE", 6},
 };
 
-// Every catalogue table comes back whole, with its indexes and the file's
-// settings, except lookup tables that match alike; the history's rows stay in
-// lost_and_found, where nothing mistakes them for catalogue data.
+// Every catalogue table comes back whole, with its indexes and the file's settings, except lookup
+// tables that match alike; the history's rows stay in lost_and_found, not taken for catalogue data.
 TEST(Repair, SchemaLostCatalogueIsRebuilt) {
     const char* const tables[] = {"FILEINFO", "Subjects", "Publishers", "Types", "MERVANE RECORDS"};
     const std::string kept = "SELECT (SELECT group_concat(name || ':' || ifnull(sql, '')) FROM "
@@ -422,13 +416,10 @@ TEST(Repair, RefusedRowsStayUnlessTheSameRowMoved) {
                           "INSERT INTO laf (rootpgno, nfield, id, c0, c1) VALUES (5, 2, 3, 6, "
                           "'other');"
                           "INSERT INTO laf SELECT * FROM laf WHERE rootpgno = 2; COMMIT"));
-    {
-        Sql fresh(dir / "fresh.db");
-        ASSERT_TRUE(fresh.exec("ATTACH '" + dir / "recovered.db" + "' AS recovered; BEGIN"));
-        ASSERT_TRUE(rebuildCatalogue(fresh.get(), "recovered", "laf", catalogue::RebuildLayout()));
-        ASSERT_TRUE(fresh.exec("COMMIT"));
-    }
     Sql after(dir / "fresh.db");
+    ASSERT_TRUE(after.exec("ATTACH '" + dir / "recovered.db" + "' AS recovered; BEGIN"));
+    ASSERT_TRUE(rebuildCatalogue(after.get(), "recovered", "laf", catalogue::RebuildLayout()));
+    ASSERT_TRUE(after.exec("COMMIT"));
     EXPECT_EQ(after.one("SELECT (SELECT count(*) FROM [MERVANE RECORDS]) || (SELECT count(*) "
                         "FROM Subjects) || (SELECT count(*) FROM Publishers) || (SELECT "
                         "count(*) FROM Types) || (SELECT count(*) FROM FILEINFO)"),
