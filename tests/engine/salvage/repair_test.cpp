@@ -214,7 +214,6 @@ TEST(Repair, DamagedCatalogueComesBackSoundWithEveryRecoverableRow) {
             EXPECT_TRUE(!(flags & InPlace) || identity(path).first == inode) << "not reindexed";
             expectEveryRecoveredRow(oracle, path);
             Sql after(path);
-            EXPECT_EQ(after.one("SELECT [Product Name] FROM FILEINFO"), "Mervane 1.7");
             // No item that the file did not hold before: none deleted came back.
             ASSERT_TRUE(after.exec("ATTACH '" + source(deleted) + "' AS src"));
             EXPECT_EQ(after.one("SELECT count(*) FROM [MERVANE RECORDS] WHERE rowid NOT IN (SELECT "
@@ -306,9 +305,9 @@ const char* const renumberSql =
     "UPDATE Publishers SET [Publisher Code] = -rowid; UPDATE Publishers SET [Publisher Code] = "
     "rowid; UPDATE Types SET [Type Code] = -rowid; UPDATE Types SET [Type Code] = rowid;";
 
-// Writes the catalogue at path anew, settings (pragmas) run before its first
-// table, then a journal mode. Rows go as SQL text: two encodings cannot attach.
-void recast(Path path, const std::string& settings, const std::string& journal) {
+// Writes the catalogue at path anew, settings (pragmas) run before its first table. Rows go as
+// SQL text: two encodings cannot attach.
+void recast(Path path, const std::string& settings) {
     {
         Sql from(path), to(path + ".recast");
         to.exec(settings);
@@ -319,7 +318,7 @@ void recast(Path path, const std::string& settings, const std::string& journal) 
         for (const auto& t : from.rows("SELECT name FROM sqlite_schema WHERE type='table'"))
             for (const auto& fields : rowsOf(from, t, false))
                 to.exec("INSERT INTO \"" + t + "\" VALUES (" + fields + ")");
-        to.exec("COMMIT; PRAGMA journal_mode=" + journal);
+        to.exec("COMMIT");
     }
     fs::rename(path + ".recast", path);
 }
@@ -329,7 +328,6 @@ struct SchemaDamage {
     const char* name;
     bool zeroed; // the page past the header zeroed, or only its page type
     const char* settings = nullptr;
-    const char* journal = "DELETE";
     long alike = 0; // as many publishers as types, with the same codes; 0: as generated
 };
 
@@ -339,9 +337,9 @@ const SchemaDamage schemaDamages[] = {
     {"Utf16SmallPages", true,
      "PRAGMA encoding='UTF-16le'; PRAGMA page_size=1024; PRAGMA user_version=7; PRAGMA "
      "application_id=17"},
-    {"WriteAheadLog", false, "PRAGMA auto_vacuum=FULL", "WAL"},
+    {"WriteAheadLog", false, "PRAGMA auto_vacuum=FULL; PRAGMA journal_mode=WAL"},
     // Publishers and types all named by items: nothing tells them apart, both stay lost and found.
-    {"LookupTablesThatMatchAlike", true, nullptr, "DELETE", 6},
+    {"LookupTablesThatMatchAlike", true, nullptr, 6},
 };
 
 // Every catalogue table comes back whole, with its indexes and the file's settings, except lookup
@@ -361,7 +359,7 @@ TEST(Repair, SchemaLostCatalogueIsRebuilt) {
             options.publishers = options.types = d.alike;
         samplegen::WriteSampleCatalogue(path, options);
         if (d.settings)
-            recast(path, d.settings, d.journal);
+            recast(path, d.settings);
         std::map<std::string, std::multiset<std::string>> before;
         {
             Sql db(path);
