@@ -1,6 +1,5 @@
-// Test helpers for the repair program: running a program the way a shell
-// would, folder snapshots, catalogues read back through the engine, and the
-// checks on how a run ended and what it left.
+// Test helpers for the repair program: a program run as a shell would, folder
+// snapshots, catalogues read back through the engine, and what a run left.
 #pragma once
 
 #include "samplegen.h"
@@ -24,27 +23,18 @@ namespace testsupport {
 
 namespace fs = std::filesystem;
 
-// The big-endian number in bytes [offset, offset + size) of bytes.
-inline long bigEndian(const std::string& bytes, size_t offset, size_t size) {
-    long value = 0;
-    for (size_t i = offset; i < offset + size && i < bytes.size(); ++i)
-        value = value * 256 + static_cast<unsigned char>(bytes[i]);
-    return value;
-}
-
 // The exit of a child that could not be made subject to file permissions.
 constexpr int permissionsCannotApply = 125;
 
-// How a child ended (exitCode -1 when a signal ended it), and what it printed.
+// How a child ended (exitCode -1 when a signal ended it), what it printed.
 struct Outcome {
     int exitCode = -1, signal = 0;
     std::string out, err;
 };
 
-// Runs exe with args (no shell) in dir and waits for it: its files no larger
-// than fileSizeLimit (SIGXFSZ ignored), and when filePermissionsApply, as root
-// without the capabilities that pass over them. Its identity, and so the way
-// into the folders above the build, stays as it was.
+// Runs exe with args (no shell) in dir, its files no larger than fileSizeLimit
+// (SIGXFSZ ignored), and when filePermissionsApply as root without the
+// capabilities that pass over them.
 inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector<std::string>& args,
                    rlim_t fileSizeLimit = RLIM_INFINITY, bool filePermissionsApply = false) {
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
@@ -55,8 +45,7 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
     const std::string outName = output / "stdout", errName = output / "stderr";
     const pid_t pid = ::fork();
     if (pid == 0) {
-        int out = ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = ::open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = ::creat(outName.c_str(), 0644), err = ::creat(errName.c_str(), 0644);
         struct rlimit lim = {fileSizeLimit, fileSizeLimit};
         ::signal(SIGXFSZ, SIG_IGN);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
@@ -74,8 +63,7 @@ inline Outcome run(const TempDir& dir, const std::string& exe, const std::vector
             WIFSIGNALED(status) ? WTERMSIG(status) : 0, readFile(outName), readFile(errName)};
 }
 
-// Whether a run ended as expected: with exit 0 for error 0, else with exit 1
-// after a line that names the error's number.
+// Exit 0 for error 0, else exit 1 after a line that names the error's number.
 inline testing::AssertionResult endedWith(const Outcome& o, long error) {
     const std::string line = "repair: error " + std::to_string(error) + ": ";
     if (error ? o.exitCode == 1 && o.err.rfind(line, 0) == 0 : o.exitCode == 0)
@@ -85,8 +73,7 @@ inline testing::AssertionResult endedWith(const Outcome& o, long error) {
 }
 
 // Each entry of a folder: its name against "file <hash>", "link <target>",
-// "folder" or "special file" (a pipe is never opened: that would wait for a
-// writer).
+// "folder" or "special file" (a pipe is never opened).
 inline std::map<std::string, std::string> snapshot(const std::string& folder) {
     std::map<std::string, std::string> entries;
     for (const auto& e : fs::directory_iterator(folder))
@@ -110,10 +97,8 @@ inline const std::string& sampleBytes(long items) {
     return cache[items];
 }
 
-// Every row of every table read through the engine, in table order and in
-// the order of each lookup and item index, summed up as a digest: equal for
-// equal content in a sound file. An index that misses rows changes it; an
-// error is named instead.
+// Every row of every table read through the engine, in table order and each
+// index's order, as a digest (an index that misses rows changes it), or the error.
 inline std::string readBack(const std::string& path) {
     static std::map<std::string, std::vector<std::string>> orders = {
         {"Subjects", {"", "Subject Code Index", "Subject Name Index"}},
@@ -146,14 +131,11 @@ inline std::string readBack(const std::string& path) {
     return "digest " + std::to_string(digest);
 }
 
-// What a run on the catalogue name in dir must leave, against the folder's
-// snapshot before it. A failing run leaves nothing touched at all, the stale
-// repair copy gone (the failure came at the first copy), or one or both copies
-// written (it came later). A run that succeeds leaves the catalogue in the
-// schema format given and both copies, all files, with the content expected
-// (the safety copy a byte copy of the catalogue unless a log or journal had to
-// be settled first); of the other names beside the catalogue only folders and
-// those kept stay (what a killed run left is gone). The rest is as it was.
+// What a run on the catalogue name in dir left against the snapshot before: a
+// failure touched nothing, removed the stale repair copy or wrote copies; a
+// success leaves the catalogue in the format given and both copies with the
+// content expected (the safety copy a byte copy unless a log or journal was
+// settled), and of the names beside it only folders and those kept.
 enum class Leaves { Nothing, FixDeleted, FixCopied, BothCopied, Repaired };
 
 inline void expectLeft(const TempDir& dir, const std::string& name,
@@ -173,7 +155,7 @@ inline void expectLeft(const TempDir& dir, const std::string& name,
     if (leaves == Leaves::BothCopied)
         expectedAfter[keep] = catalogue;
     if (leaves == Leaves::Repaired) {
-        EXPECT_EQ(bigEndian(readFile(dir / name), 44, 4), format);
+        EXPECT_EQ(readFile(dir / name).substr(44, 4), std::string(3, '\0') + char(format));
         for (const auto& [n, what] : before)
             if (n.rfind(name, 0) == 0 && what != "folder" &&
                 std::find(kept.begin(), kept.end(), n) == kept.end())
