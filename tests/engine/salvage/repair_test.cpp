@@ -257,9 +257,9 @@ TEST(Repair, RefusalsLeaveFilesUntouched) {
         writeFile(dir / name, bytes);
     auto other = DatabaseEngine().LockDatabase(held);
     for (const auto& [name, bytes, expected] : cases) {
-        auto before = identity(dir / name);
+        auto id = identity(dir / name);
         EXPECT_EQ(repair(dir / name), expected) << name;
-        EXPECT_EQ(std::pair(readFile(dir / name), identity(dir / name)), std::pair(bytes, before))
+        EXPECT_EQ(std::pair(readFile(dir / name), identity(dir / name)), std::pair(bytes, id))
             << name;
     }
     EXPECT_EQ(repair(dir / "missing.M17"), err::CannotFindFile);
@@ -380,15 +380,13 @@ TEST(Repair, SchemaLostCatalogueIsRebuilt) {
             EXPECT_EQ(rowsOf(after, t), before[t]) << t;
         EXPECT_EQ(after.one(kept), settings);
         EXPECT_EQ(after.one("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'combine%'"), "0");
-        // History rows by field count: steps 7, merges 8, entries 5, refs 6; lookup rows 2. With
-        // small pages the schema spans more than page 1; the rows of its other pages stay too.
-        std::vector<std::string> lost = {"5:3", "6:2", "7:2", "8:2"};
-        if (d.alike)
-            lost.insert(lost.begin(), "2:12");
+        // Rows by field count: lookups 2 (where alike), history steps 7, merges 8, entries 5, refs
+        // 6. With small pages the schema spans more than page 1; the rows of its other pages stay.
+        const char* lost[] = {"2:12", "5:3", "6:2", "7:2", "8:2"};
         EXPECT_EQ(after.rows("SELECT nfield || ':' || count(*) FROM lost_and_found WHERE id IS "
                              "NOT NULL AND NOT (nfield=5 AND c0 IN ('table', 'index')) GROUP BY "
                              "nfield ORDER BY nfield"),
-                  lost);
+                  std::vector<std::string>(lost + (d.alike ? 0 : 1), std::end(lost)));
     }
 }
 
