@@ -1,5 +1,5 @@
-// What the combine tests share without a window: catalogues written from
-// entries and items, and read back through the engine.
+// Catalogues written from entries and items, and read back through the
+// engine: what the combine tests share, without Qt.
 #pragma once
 
 #include "engine.h"

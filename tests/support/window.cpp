@@ -67,14 +67,12 @@ void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& t
         list(w, "List2")->SetListIndex(rowOf(list(w, "List2"), *target));
 }
 
-void press(QWidget& w, const char* button, std::deque<int> answers) {
+void press(QWidget& w, const char* name, std::deque<int> answers) {
     ui::seam().answers = std::move(answers);
-    w.findChild<QPushButton*>(QString::fromLatin1(button))->click();
-}
-
-void trigger(QWidget& w, const char* action, std::deque<int> answers) {
-    ui::seam().answers = std::move(answers);
-    w.findChild<QAction*>(QString::fromLatin1(action))->trigger();
+    if (auto* button = w.findChild<QPushButton*>(QString::fromLatin1(name)))
+        button->click();
+    else
+        w.findChild<QAction*>(QString::fromLatin1(name))->trigger();
 }
 
 } // namespace testsupport

@@ -53,7 +53,6 @@ void chooseCategory(QWidget& w, int category);
 void mark(QWidget& w, const QStringList& marked, const std::optional<QString>& target);
 // Clicks the named button, or triggers the named action, with these answers
 // queued for the message boxes it shows.
-void press(QWidget& w, const char* button, std::deque<int> answers = {});
-void trigger(QWidget& w, const char* action, std::deque<int> answers = {});
+void press(QWidget& w, const char* name, std::deque<int> answers = {});
 
 } // namespace testsupport

@@ -1,5 +1,4 @@
-// The window tests' main: the application on Qt's offscreen platform, which
-// also serves the listing of the tests, then every test.
+// The window tests' main: the application on Qt's offscreen platform, then every test.
 #include <QApplication>
 
 #include <gtest/gtest.h>

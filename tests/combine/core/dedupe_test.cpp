@@ -56,13 +56,10 @@ TEST(Fingerprint, DigitKeyAndEditDistance) {
                                 {"2nd ed, vol2", "2"}})
         EXPECT_EQ(dedupe::digitKey(dedupe::fingerprint(name)), digits) << name;
     // clang-format off
-    const struct {
-        const char *a, *b;
-        int limit, distance;
-    } rows[] = {{"history", "history", 1, 0}, {"history", "histroy", 3, 1},
-                {"history", "hstiory", 3, 2}, {"kitten", "sitting", 3, 3},
-                {"kitten", "sitting", 2, 3},  {"", "abcd", 2, 3},
-                {"gardening", "gardenning", 1, 1}};
+    const struct { const char *a, *b; int limit, distance; } rows[] = {
+        {"history", "history", 1, 0}, {"history", "histroy", 3, 1}, {"history", "hstiory", 3, 2},
+        {"kitten", "sitting", 3, 3}, {"kitten", "sitting", 2, 3}, {"", "abcd", 2, 3},
+        {"gardening", "gardenning", 1, 1}};
     // clang-format on
     for (const auto& r : rows) {
         EXPECT_EQ(dedupe::boundedEditDistance(r.a, r.b, r.limit), r.distance) << r.a << r.b;
@@ -70,8 +67,7 @@ TEST(Fingerprint, DigitKeyAndEditDistance) {
     }
 }
 
-// Clusters written as "0 1|2 3", clusters sorted; each cluster is checked to
-// be ascending and of two names or more.
+// Clusters as "0 1|2 3", sorted; each must be ascending, of two names or more.
 std::string clusterText(std::vector<dedupe::Cluster> clusters) {
     std::sort(clusters.begin(), clusters.end());
     std::string out;
@@ -89,12 +85,8 @@ std::string clusterText(std::vector<dedupe::Cluster> clusters) {
 TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
     const std::string twins =
         fffd("Dār al-Maʻārif|D??r al-Ma??rif|Dar al-Maarif|Müller|Möller|M??ller");
-    struct Row {
-        Method method;
-        int parameter;
-        std::string names, expected;
-    };
     // clang-format off
+    struct Row { Method method; int parameter; std::string names, expected; };
     std::vector<Row> rows = {
         {Method::Fingerprint, 0,
          "Penguin Books,|penguin  books|[Penguin Books] :|Penguin Bks.|Methuen ;|Methuen",
@@ -126,9 +118,7 @@ TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
         std::istringstream in(r.names);
         for (std::string name; std::getline(in, name, '|');)
             names.push_back(name);
-        dedupe::Settings s;
-        s.method = r.method;
-        s.ngram = s.radius = r.parameter;
+        const dedupe::Settings s{.method = r.method, .ngram = r.parameter, .radius = r.parameter};
         dedupe::Progress progress;
         const auto found = dedupe::findClusters(names, s, &progress);
         ASSERT_TRUE(found);
@@ -142,8 +132,7 @@ TEST(FindClusters, CancelledBeforeStartUnlessWithoutProgress) {
     for (Method m : {Method::Fingerprint, Method::NGram, Method::Stemmed, Method::Nearest}) {
         dedupe::Progress progress;
         progress.cancel = true;
-        dedupe::Settings s;
-        s.method = m;
+        const dedupe::Settings s{.method = m};
         EXPECT_FALSE(dedupe::findClusters(names, s, &progress));
         EXPECT_TRUE(dedupe::findClusters(names, s)); // no progress: never cancelled
     }
@@ -156,9 +145,7 @@ TEST(FindClusters, CancelWhileRunningEndsEarly) {
         names.push_back("Subject " + std::string(1, static_cast<char>('a' + i % 26)) +
                         std::to_string(i) + " -- History -- Zürich");
     dedupe::Progress progress;
-    dedupe::Settings s;
-    s.method = Method::Nearest;
-    s.radius = 2;
+    const dedupe::Settings s{.method = Method::Nearest, .radius = 2};
     std::optional<std::vector<dedupe::Cluster>> result;
     std::thread worker([&] { result = dedupe::findClusters(names, s, &progress); });
     while (progress.done.load() == 0)

@@ -39,15 +39,11 @@ history::CombineOutcome combine(engine::Database& db, int category, std::vector<
 }
 
 history::UndoOutcome undoLast(engine::Database& db) {
-    const std::optional<history::StepInfo> step = history::LastUndoable(db);
-    if (!step)
-        throw std::runtime_error("nothing to undo");
     history::UndoOutcome out;
-    CatalogueOperation(db).Undo(*step, out);
+    CatalogueOperation(db).Undo(history::LastUndoable(db).value(), out);
     return out;
 }
 
-// Every count of the codes in use, column by column.
 std::vector<long long> countsOf(const ItemCounts& c) {
     std::vector<long long> out;
     for (size_t column = 0; column < c.columns().size(); ++column)
@@ -56,9 +52,8 @@ std::vector<long long> countsOf(const ItemCounts& c) {
     return out;
 }
 
-// Combine then undo gives back every row of every table, field for field;
-// both are recorded at their UTC times, and the counts follow each without
-// counting again.
+// Combine then undo gives back every field of every table; both are recorded
+// at their UTC times; the counts follow each without counting again.
 TEST_F(History, UndoRestoresEveryFieldAndBothAreRecorded) {
     // clang-format off
     const struct { int category; std::vector<int> codes; int target; long long changed; } rows[] = {
@@ -79,17 +74,14 @@ TEST_F(History, UndoRestoresEveryFieldAndBothAreRecorded) {
         EXPECT_NE(dump(*db, false), before);
         counts.merged({r.codes.begin(), r.codes.end()}, r.target);
         EXPECT_EQ(countsOf(counts), countsOf(ItemCounts(*db, cat)));
-
         const auto preview = history::PreviewUndo(*db, *history::LastUndoable(*db));
         const auto undone = undoLast(*db);
         EXPECT_EQ(dump(*db, false), before);
-        EXPECT_EQ(undone.referencesBack, r.changed);
-        EXPECT_EQ(undone.leftAlone, 0);
+        EXPECT_TRUE(undone.referencesBack == r.changed && undone.leftAlone == 0);
         EXPECT_TRUE(preview.referencesBack == r.changed && preview.leftAlone == 0 &&
                     preview.itemsBack == undone.itemsBack);
         counts.moved(undone.moved);
         EXPECT_EQ(countsOf(counts), countsBefore);
-
         const auto steps = history::ReadHistory(*db);
         ASSERT_EQ(steps.size(), 2u);
         EXPECT_TRUE(steps[0].kind == "undo" && steps[0].undoes == steps[1].step &&
@@ -103,9 +95,8 @@ TEST_F(History, UndoRestoresEveryFieldAndBothAreRecorded) {
     }
 }
 
-// Combines are undone newest first, also after closing and repair in both
-// formats, which keep the history as it was; a reference changed since is
-// left alone.
+// Combines are undone newest first, also after repair in both formats, which
+// keeps the history; a reference changed since is left alone.
 TEST_F(History, UndoneInReverseAcrossRepair) {
     for (const char* format : {" -v4", ""}) {
         SCOPED_TRACE(format);
@@ -130,17 +121,15 @@ TEST_F(History, UndoneInReverseAcrossRepair) {
         db->Execute("UPDATE [MERVANE RECORDS] SET [Subject 2] = 7 WHERE [Item Number] = 6");
         EXPECT_EQ(history::PreviewUndo(*db, *history::LastUndoable(*db)).leftAlone, 1);
         const auto last = undoLast(*db);
-        EXPECT_EQ(last.leftAlone, 1);
-        EXPECT_EQ(last.referencesBack, 4);
+        EXPECT_TRUE(last.leftAlone == 1 && last.referencesBack == 4);
         db->Execute("UPDATE [MERVANE RECORDS] SET [Subject 2] = 12 WHERE [Item Number] = 6");
         EXPECT_EQ(dump(*db, false), before);
     }
 }
 
-// After one combine: an operation that fails midway (a lookup row that
-// cannot come back, the record of a combine or of an undo refused) or meets
-// a history that cannot be trusted leaves everything as it was; where the
-// history tables are still ours, a combine goes on being recorded.
+// After one combine: an operation that fails midway or meets a history that
+// cannot be trusted leaves everything as it was; where the history tables are
+// still ours, a later combine is recorded.
 TEST_F(History, FailedOperationLeavesEverythingAsItWas) {
     auto refuse = [](const std::string& when) {
         return "CREATE TRIGGER refuse " + when + " BEGIN SELECT RAISE(ABORT, 'refused'); END";
@@ -173,7 +162,6 @@ TEST_F(History, FailedOperationLeavesEverythingAsItWas) {
                   r.error);
         EXPECT_EQ(dump(*db, true), before);
         EXPECT_FALSE(db->InTransaction());
-        // Where the tables are still a history, a later combine is recorded.
         if (r.recordsAfter) {
             EXPECT_EQ(combine(*db, 1, {1}, 3).recorded, *r.recordsAfter);
         }

@@ -1,12 +1,8 @@
-// The combine tests' helper, a process of their own that a test holds a file
-// with or kills. Prints "ready" once it holds the file, or just before the
-// combine starts.
-//   combine_test_helper CATALOGUE     holds the catalogue exclusively through
-//                                     the engine until standard input closes
-//   combine_test_helper CATALOGUE N   opens it in the window, marks the first
-//                                     N subjects in List1, chooses the entry
-//                                     behind them in List2, answers Yes in
-//                                     advance and presses Combine
+// The combine tests' helper process; prints "ready" once it holds the file or
+// just before it combines.
+//   combine_test_helper CATALOGUE    holds it exclusively until stdin closes
+//   combine_test_helper CATALOGUE N  in the window, combines the first N
+//                                    subjects into the entry after them
 #include "window.h"
 
 #include <QApplication>
@@ -27,7 +23,7 @@ int main(int argc, char* argv[]) {
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const int marked = argc == 3 ? std::atoi(argv[2]) : 0;
+    const int marked = std::atoi(argv[2]);
     testsupport::resetSeam();
     auto w = testsupport::startWindow({std::string(argv[1])});
     ListBox* list1 = testsupport::list(*w, "List1");
