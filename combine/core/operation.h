@@ -22,6 +22,8 @@ struct CatalogueChange {
     std::vector<history::Moved> moved; // an undo: references given back
 };
 
+// Runs operations on an open catalogue. Each raises the engine's errors
+// (HistoryDamaged among them); the catalogue is then left exactly as it was.
 class CatalogueOperation {
 public:
     explicit CatalogueOperation(engine::Database& db) : db_(db) {}
@@ -36,9 +38,6 @@ public:
 
     // Empties the combine history.
     void Forget();
-
-    // Each raises the engine's errors (HistoryDamaged among them); the
-    // catalogue is then left exactly as it was.
 
 private:
     engine::Database& db_;
