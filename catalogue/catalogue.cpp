@@ -105,7 +105,9 @@ const engine::RebuildLayout& RebuildLayout() {
         const std::vector<std::string>& itemFields = ItemFields();
         l.items = {ItemTable, itemFields};
         l.info = {InfoTable, InfoFields()};
-        l.marker = "Mervane ";
+        // The product's name and a blank: a catalogue of any of its versions.
+        const std::string product = ProductVersion;
+        l.marker = product.substr(0, product.rfind(' ') + 1);
         for (const Category& c : Categories()) {
             engine::RebuildLayout::Lookup lookup{{c.table, {c.codeField, c.nameField}}, {}};
             for (const std::string& column : c.itemColumns)
