@@ -97,8 +97,10 @@ int main(int argc, char* argv[]) {
         for (const dupes::Entry& e : all)
             names.push_back(e.name);
         const ItemCounts counts(*db, cat);
-        std::vector<dupes::Group> groups =
-            dupes::MakeGroups(all, *dedupe::findClusters(names, dedupe::Settings{}), counts);
+        std::vector<dupes::Group> groups = dupes::MakeGroups(
+            all,
+            *dedupe::findScored(names, dedupe::Settings{.method = dedupe::Method::Fingerprint}),
+            counts);
         const size_t batch = std::min<size_t>(1000, groups.size());
         for (size_t g = batch; g < groups.size(); ++g)
             groups[g].checked = false;

@@ -615,6 +615,20 @@ int boundedEditDistance(std::string_view a, std::string_view b, int limit) {
 
 std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>& names,
                                                  const Settings& settings, Progress* progress) {
+    auto found = findScored(names, settings, {}, progress);
+    if (!found)
+        return std::nullopt;
+    std::vector<Cluster> clusters;
+    clusters.reserve(found->size());
+    for (Found& f : *found)
+        clusters.push_back(std::move(f.members));
+    return clusters;
+}
+
+std::optional<std::vector<Found>> findScored(const std::vector<std::string>& names,
+                                             const Settings& settings, const Pairs& ruledOut,
+                                             Progress* progress) {
+    (void)ruledOut;
     Tracker t(progress);
     t.addTotal(static_cast<long>(names.size()));
 
@@ -703,7 +717,10 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
     t.flush();
     if (t.cancelled())
         return std::nullopt;
-    return clusters;
+    std::vector<Found> found;
+    for (Cluster& members : clusters)
+        found.push_back({std::move(members), 100, std::string()});
+    return found;
 }
 
 } // namespace dedupe

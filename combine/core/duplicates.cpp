@@ -18,13 +18,16 @@ long long Group::repointed() const {
 }
 
 std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
-                              const std::vector<dedupe::Cluster>& clusters,
+                              const std::vector<dedupe::Found>& clusters,
                               const ItemCounts& counts) {
     std::vector<Group> groups;
     groups.reserve(clusters.size());
-    for (const dedupe::Cluster& c : clusters) {
+    for (const dedupe::Found& c : clusters) {
         Group g;
-        for (int e : c)
+        g.certainty = c.certainty;
+        g.reason = c.reason;
+        g.checked = c.certainty >= dedupe::SureCertainty;
+        for (int e : c.members)
             g.members.push_back({e, counts.total(entries[static_cast<size_t>(e)].code)});
         std::sort(g.members.begin(), g.members.end(),
                   [](const Member& a, const Member& b) { return a.entry < b.entry; });
@@ -34,6 +37,8 @@ std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
         groups.push_back(std::move(g));
     }
     std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
+        if (a.certainty != b.certainty)
+            return a.certainty > b.certainty;
         const long long ra = a.repointed(), rb = b.repointed();
         return ra != rb ? ra > rb : a.members[0].entry < b.members[0].entry;
     });

@@ -31,6 +31,8 @@ struct Group {
     std::vector<Member> members; // in name order
     int target = 0;              // index into members
     bool checked = true;
+    int certainty = 100; // as dedupe::Found
+    std::string reason;
     // Items the group's combine re-points: those of its checked members
     // other than the target.
     long long repointed() const;
@@ -38,10 +40,10 @@ struct Group {
 
 // Groups of clusters (indexes into entries): each member's item count, the
 // target the member with most items (ties: the first in name order), groups
-// sorted by the items they would re-point, largest first.
+// sorted by certainty, surest first, then by the items they would re-point,
+// largest first. Groups start checked when at least dedupe::SureCertainty.
 std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
-                              const std::vector<dedupe::Cluster>& clusters,
-                              const ItemCounts& counts);
+                              const std::vector<dedupe::Found>& clusters, const ItemCounts& counts);
 
 // What a batch combine of the checked groups does.
 struct BatchPlan {

@@ -36,7 +36,9 @@ std::string keyList(const std::vector<long long>& keys) {
     return out + "]";
 }
 
-std::string nowUtc() {
+} // namespace
+
+std::string NowUtc() {
     const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm tm{};
     gmtime_r(&t, &tm);
@@ -44,6 +46,8 @@ std::string nowUtc() {
     std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
     return buf;
 }
+
+namespace {
 
 std::string upper(std::string s) {
     for (char& c : s)
@@ -150,11 +154,15 @@ std::string itemKey(Database& db) {
     return pk.Step() ? std::string() : key;
 }
 
-bool tableExists(Database& db, const std::string& name) {
+} // namespace
+
+bool TableExists(Database& db, const std::string& name) {
     Query q(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
     q.Bind(1, name);
     return q.Step();
 }
+
+namespace {
 
 void requireSound(Database& db) {
     const Status s = Inspect(db);
@@ -246,7 +254,7 @@ Status Inspect(Database& db) {
     int present = 0;
     std::string wrong;
     for (const TableShape& t : shapes()) {
-        if (!tableExists(db, t.name))
+        if (!TableExists(db, t.name))
             continue;
         ++present;
         if (columnsOf(db, t.name) != t.columns && wrong.empty())
@@ -265,7 +273,7 @@ Status Inspect(Database& db) {
     } else {
         bool rowids = true;
         for (const catalogue::Category& c : catalogue::Categories())
-            rowids = rowids && (!tableExists(db, c.table) || hasRowid(db, c.table));
+            rowids = rowids && (!TableExists(db, c.table) || hasRowid(db, c.table));
         if (!rowids) {
             s.state = State::NoItemKey;
             s.reason = "a lookup table of this catalogue has no row numbers, so its deleted "
@@ -289,7 +297,7 @@ CombineOutcome Combine(Database& db, const catalogue::Category& cat,
                 db.Execute(t.ddl);
         Query q(db, "INSERT INTO combine_history (kind, at, category, items) "
                     "VALUES ('combine', ?1, ?2, 0)");
-        q.Bind(1, nowUtc()).Bind(2, cat.word);
+        q.Bind(1, NowUtc()).Bind(2, cat.word);
         q.Run();
         Query id(db, "SELECT max(step) FROM combine_history");
         id.Step();
@@ -340,7 +348,7 @@ CombineOutcome Combine(Database& db, const catalogue::Category& cat,
 
 std::vector<StepInfo> ReadHistory(Database& db) {
     requireSound(db);
-    if (!tableExists(db, StepsTable))
+    if (!TableExists(db, StepsTable))
         return {};
     std::vector<StepInfo> steps;
     std::map<long long, size_t> at;
@@ -545,7 +553,7 @@ UndoOutcome Undo(Database& db, const StepInfo& s) {
     }
     out.itemsBack = static_cast<long long>(items.size());
 
-    const std::string now = nowUtc();
+    const std::string now = NowUtc();
     Query mark(db, "UPDATE combine_history SET undone_at = ?2 WHERE step = ?1");
     mark.Bind(1, s.step).Bind(2, now);
     mark.Run();
@@ -564,7 +572,7 @@ void Forget(Database& db) {
     // pending on the connection, and SQLite drops no table while they do.
     requireSound(db);
     for (const TableShape& t : shapes())
-        if (tableExists(db, t.name))
+        if (TableExists(db, t.name))
             db.Execute("DELETE FROM " + engine::QuoteName(t.name));
 }
 

@@ -31,6 +31,11 @@ struct Merge {
     std::function<std::int32_t()> target;
 };
 
+// The time now, UTC, ISO 8601 ("2026-12-07T08:01:36Z"), as the history keeps it.
+std::string NowUtc();
+// True when the catalogue has a table of that name.
+bool TableExists(engine::Database& db, const std::string& name);
+
 // The codes in decimal form with ", " between neighbours.
 std::string CodesText(const std::vector<std::int32_t>& codes);
 // The WHERE condition of a combine's statements for codesText: " = " and the

@@ -30,3 +30,17 @@ void CatalogueOperation::Forget() {
     history::Forget(db_);
     transaction.Commit();
 }
+
+void CatalogueOperation::RuleOut(const catalogue::Category& category,
+                                 const std::vector<ruledout::Pair>& pairs) {
+    engine::Transaction transaction(db_);
+    ruledout::Add(db_, category, pairs);
+    transaction.Commit();
+}
+
+void CatalogueOperation::TakeBack(const catalogue::Category& category,
+                                  const std::vector<ruledout::Pair>& pairs) {
+    engine::Transaction transaction(db_);
+    ruledout::Remove(db_, category, pairs);
+    transaction.Commit();
+}

@@ -6,6 +6,7 @@
 #include "catalogue.h"
 #include "engine.h"
 #include "history.h"
+#include "ruledout.h"
 
 #include <cstdint>
 #include <vector>
@@ -38,6 +39,11 @@ public:
 
     // Empties the combine history.
     void Forget();
+
+    // Records pairs of category's entries as not duplicates, or takes such
+    // rulings back. The catalogue's own tables stay as they are.
+    void RuleOut(const catalogue::Category& category, const std::vector<ruledout::Pair>& pairs);
+    void TakeBack(const catalogue::Category& category, const std::vector<ruledout::Pair>& pairs);
 
 private:
     engine::Database& db_;

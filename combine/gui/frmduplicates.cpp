@@ -28,7 +28,7 @@ struct frmDuplicates::Search {
     dedupe::Progress progress;
     std::mutex lock;
     bool done = false;
-    std::optional<std::vector<dedupe::Cluster>> clusters;
+    std::optional<std::vector<dedupe::Found>> clusters;
     std::string failure;
 };
 
@@ -162,7 +162,8 @@ void frmDuplicates::find() {
         worker_.reset();
     }
     dedupe::Settings settings;
-    settings.method = static_cast<dedupe::Method>(method_->currentIndex());
+    settings.method = static_cast<dedupe::Method>(method_->currentIndex() +
+                                                  static_cast<int>(dedupe::Method::Fingerprint));
     settings.ngram = parameter_->value();
     settings.radius = parameter_->value();
     auto search = std::make_shared<Search>();
@@ -172,10 +173,10 @@ void frmDuplicates::find() {
                           .arg(ui::number(static_cast<long long>(names_.size()))));
     // The worker reads its own copy of the names; the engine stays on this thread.
     worker_ = std::make_unique<std::thread>([search, names = names_, settings] {
-        std::optional<std::vector<dedupe::Cluster>> result;
+        std::optional<std::vector<dedupe::Found>> result;
         std::string failure;
         try {
-            result = dedupe::findClusters(names, settings, &search->progress);
+            result = dedupe::findScored(names, settings, {}, &search->progress);
         } catch (const std::exception& e) {
             failure = e.what();
         }
@@ -201,7 +202,7 @@ void frmDuplicates::poll() {
         progress_->setRange(0, static_cast<int>(std::min<long>(total, 1 << 30)));
         progress_->setValue(static_cast<int>(std::min<long>(search_->progress.done, total)));
     }
-    std::optional<std::vector<dedupe::Cluster>> clusters;
+    std::optional<std::vector<dedupe::Found>> clusters;
     std::string failure;
     {
         std::lock_guard<std::mutex> hold(search_->lock);
@@ -229,7 +230,7 @@ void frmDuplicates::poll() {
     emit found();
 }
 
-void frmDuplicates::fill(const std::vector<dedupe::Cluster>& clusters) {
+void frmDuplicates::fill(const std::vector<dedupe::Found>& clusters) {
     groups_ = dupes::MakeGroups(entries_, clusters, counts_);
     const QSignalBlocker quiet(tree_);
     tree_->clear();

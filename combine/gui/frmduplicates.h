@@ -50,7 +50,7 @@ signals:
 private:
     struct Search;
     void poll();
-    void fill(const std::vector<dedupe::Cluster>& clusters);
+    void fill(const std::vector<dedupe::Found>& clusters);
     void methodChanged();
     void updateButtons();
     void showTarget(QTreeWidgetItem* group);
