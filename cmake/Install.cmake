@@ -1,4 +1,4 @@
-# Installation and packaging: the three programs, the help file where an
+# Installation and packaging: the four programs, the help file where an
 # installed combine finds it, the desktop entry, the catalogue file type, the
 # icons, the metainfo and the manual pages; and the Debian package that CPack
 # builds from them (cmake --build BUILD --target package).
@@ -20,7 +20,7 @@ file(RELATIVE_PATH help_data_dir ${CMAKE_INSTALL_FULL_BINDIR}
 set_source_files_properties(${PROJECT_SOURCE_DIR}/combine/gui/ui.cpp
     DIRECTORY ${PROJECT_SOURCE_DIR}/combine PROPERTIES COMPILE_DEFINITIONS HELP_DATA_DIR="${help_data_dir}")
 
-install(TARGETS combine repair mkcatalogue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS combine repair finddups mkcatalogue RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/combine/gui/M17.HLP DESTINATION ${CATALOGUE_TOOLS_DATA_DIR})
 
 # Desktop integration: the entry in the applications menu, the file type of
@@ -49,7 +49,7 @@ add_custom_target(desktop_icons ALL DEPENDS ${icon_files})
 install(DIRECTORY ${icon_dir}/ DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
 
 # Manual pages, written in roff and compressed as Debian keeps them.
-set(man_pages combine.1 repair.1 mkcatalogue.1)
+set(man_pages combine.1 repair.1 finddups.1 mkcatalogue.1)
 set(man_files)
 foreach(page ${man_pages})
     set(out ${PROJECT_BINARY_DIR}/man/${page}.gz)
@@ -86,17 +86,19 @@ set(CPACK_PACKAGE_VENDOR "Catalogue Tools")
 set(CPACK_PACKAGE_CONTACT ${CATALOGUE_TOOLS_MAINTAINER})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "merge duplicate lookup entries and repair catalogue files")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "find and merge duplicate lookup entries and repair catalogue files")
 # CPack puts the summary first and indents every line of this text by one
 # blank; the list items get one more, which Debian shows as they are.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Two maintenance tools for the catalogue files (.M17) of a cataloguing
+    "Three maintenance tools for the catalogue files (.M17) of a cataloguing
 product:
  * combine, a desktop program that merges duplicate subjects, publishers
    and media types of a catalogue, re-pointing every item that refers to
    them in one transaction;
  * repair, a command-line program that keeps safety copies of a catalogue,
-   repairs it and compacts it back in place.
+   repairs it and compacts it back in place;
+ * finddups, a command-line program that reports a catalogue's likely
+   duplicate entries as tab-separated text or JSON, for review elsewhere.
 
 The package also holds mkcatalogue, which writes sample catalogues for
 tests and demonstrations.")

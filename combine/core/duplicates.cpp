@@ -5,9 +5,25 @@
 #include "query.h"
 
 #include <algorithm>
+#include <memory>
 #include <unordered_map>
 
 namespace dupes {
+
+std::vector<Entry> ReadEntries(engine::Database& db, const catalogue::Category& category) {
+    const std::unique_ptr<engine::Recordset> rs = db.OpenTable(category.table);
+    rs->Index(category.nameIndex);
+    const engine::FieldCollection fields = rs->Fields();
+    const engine::Field code = fields.Item(category.codeField);
+    const engine::Field name = fields.Item(category.nameField);
+    std::vector<Entry> entries;
+    rs->Seek(">", engine::Variant(std::string()));
+    if (!rs->NoMatch())
+        for (; !rs->Eof(); rs->MoveNext())
+            entries.push_back({code.Value().ToLong(), name.Value().ToText()});
+    rs->Close();
+    return entries;
+}
 
 long long Group::repointed() const {
     long long n = 0;

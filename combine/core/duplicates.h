@@ -1,6 +1,7 @@
 // Suggested duplicates of a category made ready for review and combining:
-// clusters turned into groups with a target and item counts, the batch
-// combine's plan, and the entries like a given one.
+// the category's entries as the lists show them, clusters turned into groups
+// with a target and item counts, the batch combine's plan, and the entries
+// like a given one.
 #pragma once
 
 #include "catalogue.h"
@@ -20,6 +21,12 @@ struct Entry {
     std::int32_t code;
     std::string name;
 };
+
+// The entries of category in the order the window's lists show them: the
+// order of its name index, from the first name after the empty one, so that
+// Null and empty names are left out. Names are as stored. Raises the
+// engine's errors, ItemNotFound when the table lacks the code or name field.
+std::vector<Entry> ReadEntries(engine::Database& db, const catalogue::Category& category);
 
 struct Member {
     int entry; // index into the entries

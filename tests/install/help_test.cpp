@@ -26,7 +26,8 @@ TEST(Help, InstalledTreeIsFound) {
                                 "' --prefix '" + prefix.path() + "' > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const QString bin = qs(prefix / "bin");
-    EXPECT_TRUE(QFileInfo(bin + "/combine").isExecutable());
+    for (const char* program : {"combine", "repair", "finddups", "mkcatalogue"})
+        EXPECT_TRUE(QFileInfo(bin + "/" + program).isExecutable()) << program;
     EXPECT_FALSE(QFileInfo::exists(bin + "/M17.HLP"));
     const std::optional<QString> found = ui::locateHelpFile("M17.HLP", ui::helpFolders(bin));
     ASSERT_TRUE(found);

@@ -52,9 +52,12 @@ bin=$root/usr/bin
 out=$("$bin/repair" --help); status=$?
 [ $status = 0 ] && [[ $out == "Usage: repair PATH [-v4]"* ]]; check "installed repair --help" $? "($out)"
 "$bin/mkcatalogue" --items 20 "$work/Books.M17" >/dev/null; check "installed mkcatalogue" $?
+out=$("$bin/finddups" "$work/Books.M17"); status=$?
+[ $status = 0 ] && [[ $out == cluster$'\t'* ]]; check "installed finddups reports" $? "($status: $out)"
 
 # combine has no way to end by itself on a catalogue argument: it is started,
-# seen holding the catalogue (repair is refused), then ended with a signal.
+# seen holding the catalogue (repair and finddups are refused), then ended with
+# a signal.
 # repair probes only once combine has the file open: an earlier probe would
 # replace the catalogue under it.
 QT_QPA_PLATFORM=offscreen "$bin/combine" "$work/Books.M17" >"$work/combine.log" 2>&1 &
@@ -69,6 +72,8 @@ check "installed combine opens its catalogue argument" $opened "($(cat "$work/co
 sleep 1
 err=$("$bin/repair" "$work/Books.M17" 2>&1)
 [[ $err == *"error 3045:"* ]]; check "combine holds the catalogue to itself" $? "($err)"
+err=$("$bin/finddups" "$work/Books.M17" 2>&1)
+[[ $err == *"error 3045:"* ]]; check "finddups is refused too" $? "($err)"
 kill -0 "$combine_pid" 2>/dev/null; check "combine is still running" $?
 kill "$combine_pid"; wait "$combine_pid" 2>/dev/null; combine_pid=
 "$bin/repair" "$work/Books.M17" -v4 && [ -f "$work/Books.M17.KEEP" ]
