@@ -5,6 +5,8 @@
 #include "clustering.h"
 
 #include "fingerprint.h"
+#include "namewords.h"
+#include "wordmatch.h"
 
 #include <libstemmer.h>
 
@@ -386,7 +388,8 @@ private:
 // two fingerprints are compared unless they share such a segment. Every pair
 // within radius 1 is found; at 2 and 3 a pair whose edits spoil every
 // segment (two swaps across both cuts, say) can be missed.
-bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
+template <class Accept>
+bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t, Accept accept) {
     std::size_t m = k.fps.size();
     std::size_t longest = 0;
     for (std::size_t i = 0; i < m; ++i)
@@ -470,7 +473,8 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
                             countsDistance(counts[u], counts[i]) > 2 * tau ||
                             c.find(j) == c.find(static_cast<int>(i)))
                             return;
-                        if (boundedEditDistance(k.fps.view(j), q, tau) <= tau)
+                        if (boundedEditDistance(k.fps.view(j), q, tau) <= tau &&
+                            accept(j, static_cast<int>(i)))
                             c.join(j, static_cast<int>(i));
                     });
                 }
@@ -478,6 +482,24 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t) {
         }
     }
     return true;
+}
+
+// True when fingerprints a and b differ in one word only, and that word is
+// one with a plural ending.
+bool differInNumber(std::string_view a, std::string_view b) {
+    std::string_view wa, wb;
+    for (std::size_t i = 0, j = 0; i < a.size() || j < b.size();) {
+        auto ea = std::min(a.find(' ', i), a.size()), eb = std::min(b.find(' ', j), b.size());
+        std::string_view x = a.substr(std::min(i, a.size()), ea - std::min(i, a.size()));
+        std::string_view y = b.substr(std::min(j, b.size()), eb - std::min(j, b.size()));
+        if (x != y) {
+            if (!wa.empty())
+                return false;
+            wa = x, wb = y;
+        }
+        i = ea + 1, j = eb + 1;
+    }
+    return !wa.empty() && isPluralPair(wa, wb);
 }
 
 // ---- Mis-decoded twins ------------------------------------------------------
@@ -628,7 +650,6 @@ std::optional<std::vector<Cluster>> findClusters(const std::vector<std::string>&
 std::optional<std::vector<Found>> findScored(const std::vector<std::string>& names,
                                              const Settings& settings, const Pairs& ruledOut,
                                              Progress* progress) {
-    (void)ruledOut;
     Tracker t(progress);
     t.addTotal(static_cast<long>(names.size()));
 
@@ -662,12 +683,19 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
         }
     }
 
-    Components c(k.fps.size());
-    bool finished = true;
-    switch (settings.method) {
-    case Method::Fingerprint:
-        break;
-    case Method::NGram: {
+    // 1. Links between fingerprints, from each method the run asks for.
+    const Method method = settings.method;
+    const bool suggested = method == Method::Suggested;
+    std::vector<Link> links;
+    // A method that joins fingerprints in one union-find links each to its
+    // component's first.
+    auto linkComponents = [&](Components& c, int certainty, const std::string& reason) {
+        for (std::size_t i = 0; i < k.fps.size(); ++i)
+            if (int root = c.find(static_cast<int>(i)); root != static_cast<int>(i))
+                links.push_back({root, static_cast<int>(i), certainty, reason});
+    };
+    if (method == Method::NGram) {
+        Components c(k.fps.size());
         std::vector<int> first(gramKeys.size(), -1);
         for (auto [fp, key] : gramOf) {
             auto& f = first[static_cast<std::size_t>(key)];
@@ -676,50 +704,150 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
             else
                 c.join(f, fp);
         }
-        break;
+        linkComponents(c, 70, "the same letters in the same order");
     }
-    case Method::Stemmed: {
+    if (method == Method::Stemmed) {
         t.addTotal(static_cast<long>(k.fps.size()));
+        Components c(k.fps.size());
         WordStems stems;
-        finished =
-            joinByKey(k, c, t, [&](std::string_view fp, std::string& out) { stems.key(fp, out); });
-        break;
+        if (!joinByKey(k, c, t, [&](std::string_view fp, std::string& out) { stems.key(fp, out); }))
+            return std::nullopt;
+        linkComponents(c, 75, "the same words but for their endings");
     }
-    case Method::Nearest:
+    if (method == Method::Nearest || suggested) {
         t.addTotal(2 * static_cast<long>(k.fps.size()));
-        finished = joinNearest(k, std::clamp(settings.radius, 1, 3), c, t);
-        break;
+        Components c(k.fps.size());
+        const int radius = suggested ? 1 : std::clamp(settings.radius, 1, 3);
+        // The suggested run leaves words of another number apart: a
+        // thesaurus keeps "Opera" and "Operas" as two headings.
+        auto accept = [&](int a, int b) {
+            return !suggested || !differInNumber(k.fps.view(a), k.fps.view(b));
+        };
+        if (!joinNearest(k, radius, c, t, accept))
+            return std::nullopt;
+        linkComponents(c, 70, radius == 1 ? "one letter apart" : "a few letters apart");
     }
-    if (!finished || t.cancelled())
+    if (suggested || method == Method::Core || method == Method::Words ||
+        method == Method::Acronym) {
+        // One analysed name per fingerprint: its first name.
+        NameTable table;
+        std::vector<int> firstOf(k.fps.size(), -1);
+        for (std::size_t i = 0; i < names.size(); ++i)
+            if (k.ofName[i] >= 0 && firstOf[static_cast<std::size_t>(k.ofName[i])] < 0)
+                firstOf[static_cast<std::size_t>(k.ofName[i])] = static_cast<int>(i);
+        t.addTotal(2 * static_cast<long>(k.fps.size()));
+        table.names.reserve(k.fps.size());
+        table.words.reserve(k.fps.size());
+        for (std::size_t id = 0; id < k.fps.size(); ++id) {
+            if (!t.step())
+                return std::nullopt;
+            table.names.push_back(names[static_cast<std::size_t>(firstOf[id])]);
+            table.words.push_back(analyseName(table.names.back()));
+            table.digits.push_back(k.digits[id]);
+        }
+        if (suggested || method == Method::Core)
+            linkCoreNames(table, links);
+        if (suggested || method == Method::Words) {
+            if (!linkSimilarWords(table, settings.similarity, settings.headings, links,
+                                  [&] { return t.step(); }))
+                return std::nullopt;
+        }
+        if (suggested || method == Method::Acronym)
+            linkAcronyms(table, links);
+    }
+    if (t.cancelled())
         return std::nullopt;
-    joinTwins(names, k, c);
+    {
+        Components c(k.fps.size());
+        joinTwins(names, k, c);
+        linkComponents(c, 95, "the same name with letters lost in decoding");
+    }
 
-    // Clusters by root, made only for roots of two names or more.
-    std::vector<int> members(k.fps.size(), 0);
-    for (int id : k.ofName)
-        if (id >= 0)
-            ++members[static_cast<std::size_t>(c.find(id))];
-    std::vector<int> clusterOf(k.fps.size(), -1);
-    std::vector<Cluster> clusters;
+    // 2. The names of one fingerprint first, then the links surest first,
+    // each joining two clusters unless that puts a ruled-out pair together.
+    // Each cluster keeps the certainty and reason of the last link that
+    // joined it: its weakest.
+    const std::string sameFingerprint = "the same name but for letter case and punctuation";
+    struct NameLink {
+        int a, b, certainty;
+        const std::string* reason;
+    };
+    std::vector<NameLink> all;
+    std::vector<int> firstName(k.fps.size(), -1);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const int id = k.ofName[i];
+        if (id < 0)
+            continue;
+        int& f = firstName[static_cast<std::size_t>(id)];
+        if (f < 0)
+            f = static_cast<int>(i);
+        else
+            all.push_back({f, static_cast<int>(i), 100, &sameFingerprint});
+    }
+    for (const Link& l : links)
+        all.push_back({firstName[static_cast<std::size_t>(l.a)],
+                       firstName[static_cast<std::size_t>(l.b)], l.certainty, &l.reason});
+    std::stable_sort(all.begin(), all.end(), [](const NameLink& x, const NameLink& y) {
+        return x.certainty > y.certainty;
+    });
+
+    Components c(names.size());
+    std::vector<std::vector<int>> forbidden(names.size());
+    for (auto [x, y] : ruledOut) {
+        if (x < 0 || y < 0 || static_cast<std::size_t>(x) >= names.size() ||
+            static_cast<std::size_t>(y) >= names.size() || x == y)
+            continue;
+        forbidden[static_cast<std::size_t>(x)].push_back(y);
+        forbidden[static_cast<std::size_t>(y)].push_back(x);
+    }
+    std::vector<int> certainty(names.size(), 100);
+    std::vector<const std::string*> reason(names.size(), &sameFingerprint);
+    for (const NameLink& l : all) {
+        int ra = c.find(l.a), rb = c.find(l.b);
+        if (ra == rb)
+            continue;
+        auto& fa = forbidden[static_cast<std::size_t>(ra)];
+        auto& fb = forbidden[static_cast<std::size_t>(rb)];
+        const auto& fewer = fa.size() <= fb.size() ? fa : fb;
+        const int other = fa.size() <= fb.size() ? rb : ra;
+        if (std::any_of(fewer.begin(), fewer.end(), [&](int x) { return c.find(x) == other; }))
+            continue;
+        c.join(ra, rb);
+        const auto root = static_cast<std::size_t>(c.find(ra));
+        auto& kept = forbidden[root];
+        auto& gone = root == static_cast<std::size_t>(ra) ? fb : fa;
+        kept.insert(kept.end(), gone.begin(), gone.end());
+        gone.clear();
+        gone.shrink_to_fit();
+        certainty[root] = l.certainty;
+        reason[root] = l.reason;
+    }
+
+    // 3. Clusters by root, made only for roots of two names or more.
+    std::vector<int> members(names.size(), 0);
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (k.ofName[i] >= 0)
+            ++members[static_cast<std::size_t>(c.find(static_cast<int>(i)))];
+    std::vector<int> clusterOf(names.size(), -1);
+    std::vector<Found> found;
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (k.ofName[i] < 0)
             continue;
-        auto root = static_cast<std::size_t>(c.find(k.ofName[i]));
+        auto root = static_cast<std::size_t>(c.find(static_cast<int>(i)));
         if (members[root] < 2)
             continue;
         if (clusterOf[root] < 0) {
-            clusterOf[root] = static_cast<int>(clusters.size());
-            clusters.emplace_back();
-            clusters.back().reserve(static_cast<std::size_t>(members[root]));
+            clusterOf[root] = static_cast<int>(found.size());
+            found.push_back({{}, certainty[root], *reason[root]});
+            found.back().members.reserve(static_cast<std::size_t>(members[root]));
         }
-        clusters[static_cast<std::size_t>(clusterOf[root])].push_back(static_cast<int>(i));
+        found[static_cast<std::size_t>(clusterOf[root])].members.push_back(static_cast<int>(i));
     }
     t.flush();
     if (t.cancelled())
         return std::nullopt;
-    std::vector<Found> found;
-    for (Cluster& members : clusters)
-        found.push_back({std::move(members), 100, std::string()});
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Found& x, const Found& y) { return x.certainty > y.certainty; });
     return found;
 }
 

@@ -21,6 +21,9 @@ struct Settings {
     int ngram = 2;       // n-gram fingerprint: 1 to 3
     int radius = 1;      // nearest neighbours: edit distance 1 to 3
     int similarity = 70; // similar words: the least similarity, in percent, 50 to 95
+    // The names are subject headings: a heading inside another ("Physics",
+    // "Nuclear physics") is a narrower one, never the same.
+    bool headings = false;
 };
 // Cancel flag and progress, shared with the window's thread.
 struct Progress {
