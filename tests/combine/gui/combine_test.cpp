@@ -449,8 +449,8 @@ TEST_F(Duplicates, ListKeysAndChecks) {
 
 // Not Duplicates rules out every pair of a cluster, or a member against the
 // others, and takes it off the list (a target gives way to the member with
-// most items, the first of equals); Take Back gives the list its cluster back. The
-// catalogue's own tables never change.
+// most items, the first of equals) and out of the next search; Take Back
+// gives the list its cluster back. The catalogue's own tables never change.
 TEST_F(Duplicates, NotDuplicatesAndTakeBack) {
     const std::tuple<QString, std::set<std::pair<int, int>>, QString> rows[] = {
         {"", {{4, 5}, {4, 6}, {5, 6}}, ""},
@@ -477,6 +477,19 @@ TEST_F(Duplicates, NotDuplicatesAndTakeBack) {
             QTreeWidgetItem* rest = clusterOf(f, "Methuen");
             EXPECT_EQ(rest ? rest->text(0) : QString(), left);
             EXPECT_FALSE(clusterOf(f, member));
+            // The next search keeps the pairs apart.
+            press(f, "findButton");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 20000));
+            const std::map<QString, int> codes = {
+                {"Methuen", 4}, {"Methuen ;", 5}, {"[Methuen]", 6}};
+            for (int i = 0; i < clusters(f)->topLevelItemCount(); ++i) {
+                std::set<int> in;
+                for (int k = 0; k < clusters(f)->topLevelItem(i)->childCount(); ++k)
+                    if (codes.count(clusters(f)->topLevelItem(i)->child(k)->text(0)))
+                        in.insert(codes.at(clusters(f)->topLevelItem(i)->child(k)->text(0)));
+                for (const auto& [a, b] : pairs)
+                    EXPECT_FALSE(in.count(a) && in.count(b)) << a << " " << b;
+            }
 
             press(f, "ruledOutButton");
             auto* box = f.findChild<QDialog*>("frmRuledOut");
