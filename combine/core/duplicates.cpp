@@ -9,6 +9,17 @@
 #include <unordered_map>
 
 namespace dupes {
+namespace {
+
+// The member with most items; ties: the first.
+int mostItems(const std::vector<Member>& members) {
+    return static_cast<int>(
+        std::max_element(members.begin(), members.end(),
+                         [](const Member& a, const Member& b) { return a.items < b.items; }) -
+        members.begin());
+}
+
+} // namespace
 
 std::vector<Entry> ReadEntries(engine::Database& db, const catalogue::Category& category) {
     const std::unique_ptr<engine::Recordset> rs = db.OpenTable(category.table);
@@ -47,9 +58,7 @@ std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
             g.members.push_back({e, counts.total(entries[static_cast<size_t>(e)].code)});
         std::sort(g.members.begin(), g.members.end(),
                   [](const Member& a, const Member& b) { return a.entry < b.entry; });
-        for (size_t i = 1; i < g.members.size(); ++i)
-            if (g.members[i].items > g.members[static_cast<size_t>(g.target)].items)
-                g.target = static_cast<int>(i);
+        g.target = mostItems(g.members);
         groups.push_back(std::move(g));
     }
     std::stable_sort(groups.begin(), groups.end(), [](const Group& a, const Group& b) {
@@ -59,6 +68,15 @@ std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
         return ra != rb ? ra > rb : a.members[0].entry < b.members[0].entry;
     });
     return groups;
+}
+
+bool DropMember(Group& group, int member) {
+    group.members.erase(group.members.begin() + member);
+    if (group.target > member)
+        --group.target;
+    else if (group.target == member)
+        group.target = mostItems(group.members);
+    return group.members.size() >= 2;
 }
 
 BatchPlan PlanBatch(engine::Database& db, const catalogue::Category& category,

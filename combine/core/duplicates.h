@@ -52,6 +52,11 @@ struct Group {
 std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
                               const std::vector<dedupe::Found>& clusters, const ItemCounts& counts);
 
+// Takes members[member] out of group. The target stays; when it was that
+// member, the member with most items (ties: the first) takes its place.
+// Returns false when fewer than two members are left: no cluster any more.
+bool DropMember(Group& group, int member);
+
 // What a batch combine of the checked groups does.
 struct BatchPlan {
     std::vector<history::Merge> merges;

@@ -1,9 +1,11 @@
-// The duplicate finder: clusters of likely duplicates of the category shown,
-// found in a worker thread on a copy of the names, for review, marking in
-// the lists or combining in one step.
+// The duplicate finder: the likely duplicates of the category shown, found
+// in a worker thread on a copy of the names, as clusters ranked by how sure
+// the finder is of them, each with its reason, for review, marking in the
+// lists, combining in one step or ruling out as not duplicates.
 #pragma once
 
 #include "duplicates.h"
+#include "ruledout.h"
 
 #include <QDialog>
 
@@ -23,14 +25,25 @@ class QTreeWidgetItem;
 class frmDuplicates : public QDialog {
     Q_OBJECT
 public:
-    // combine runs the batch combine of the checked groups, with its own
-    // confirmation, and returns true when it went through.
+    // What the dialog asks of the window, which alone touches the catalogue.
+    // combine runs the batch combine of the checked groups, ruleOut records
+    // pairs as not duplicates and takeBack takes such rulings back: each with
+    // its own confirmation and error report, true when it went through.
+    // ruledOut reads the category's rulings (none after a reported failure).
+    struct Actions {
+        std::function<bool(const std::vector<dupes::Group>&)> combine;
+        std::function<std::vector<ruledout::Pair>()> ruledOut;
+        std::function<bool(const std::vector<ruledout::Pair>&)> ruleOut;
+        std::function<bool(const std::vector<ruledout::Pair>&)> takeBack;
+    };
+
+    // Opens on the first method, "Suggested", and starts finding at once.
     frmDuplicates(QWidget* parent, const QString& caption, std::vector<dupes::Entry> entries,
-                  const ItemCounts& counts,
-                  std::function<bool(const std::vector<dupes::Group>&)> combine);
+                  const ItemCounts& counts, Actions actions);
     ~frmDuplicates() override;
 
-    // Starts finding with the chosen method, cancelling a search under way.
+    // Starts finding with the chosen method and the rulings read anew,
+    // cancelling a search under way.
     void find();
     void cancel();
     bool busy() const { return worker_ != nullptr; }
@@ -43,22 +56,44 @@ public:
 
     // Makes the member under the tree's current row its group's target.
     void makeTarget();
+    // Rules out the cluster under the tree's current row (every pair of it),
+    // or its member (against each other member), and takes it off the list.
+    void notDuplicates();
+    // Checks or unchecks every cluster and member.
+    void checkAll(bool on);
+    // Opens the list of the pairs ruled out, whose taking back finds anew.
+    void showRuledOut();
 
 signals:
     void found();
 
+protected:
+    // The tree's keys: Space checks, Return marks in the lists, Delete rules out.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Search;
+    // Takes the worker's progress and, once it is done, its clusters or its failure.
     void poll();
+    // Shows the clusters found as groups, the first one current.
     void fill(const std::vector<dedupe::Found>& clusters);
+    // Shows groups_ anew, the current row at group g, member m (-1: the group),
+    // both kept within what is there.
+    void showGroups(int g, int m);
+    // The count of clusters, checked ones and items they would re-point.
+    void showSummary();
+    // The spin box for the method chosen: its range, default and tooltip.
     void methodChanged();
     void updateButtons();
+    // A group's row: its target's name, the items it re-points, the target marked.
     void showTarget(QTreeWidgetItem* group);
+    // The tree's context menu at pos, for the row there.
+    void showMenu(const QPoint& pos);
 
     std::vector<dupes::Entry> entries_;
     std::vector<std::string> names_;
     const ItemCounts& counts_;
-    std::function<bool(const std::vector<dupes::Group>&)> combine_;
+    Actions actions_;
     std::vector<dupes::Group> groups_;
     std::optional<dupes::Group> marked_;
 
@@ -73,6 +108,10 @@ private:
     QProgressBar* progress_;
     QLabel* summary_;
     QTreeWidget* tree_;
+    QPushButton* checkAllButton_;
+    QPushButton* uncheckAllButton_;
+    QPushButton* notDuplicatesButton_;
+    QPushButton* ruledOutButton_;
     QPushButton* markButton_;
     QPushButton* combineButton_;
     QPushButton* targetButton_;

@@ -307,6 +307,24 @@ bool ListMenu::combineGroups(QWidget* parent, const catalogue::Category& cat,
     return done;
 }
 
+bool ListMenu::rule(const catalogue::Category& cat, const std::vector<ruledout::Pair>& pairs,
+                    bool out) {
+    bool done = false;
+    reporting(dialogParent_,
+              out ? QStringLiteral("The entries cannot be ruled out as duplicates.")
+                  : QStringLiteral("The pairs cannot be taken back."),
+              [&] {
+                  frmCombine::Busy busy(*window_);
+                  CatalogueOperation op(*dbCatalogue);
+                  if (out)
+                      op.RuleOut(cat, pairs);
+                  else
+                      op.TakeBack(cat, pairs);
+                  done = true;
+              });
+    return done;
+}
+
 void ListMenu::findDuplicates() {
     if (ui::programEnded() || !dbCatalogue)
         return;
@@ -316,10 +334,25 @@ void ListMenu::findDuplicates() {
     reporting(window_, QStringLiteral("The duplicates cannot be looked for."), [&] {
         const ItemCounts& counts = counts_.countsFor(cat->comboIndex);
         std::vector<dupes::Entry> all = entries();
-        frmDuplicates box(window_, ui::utf8(cat->caption), all, counts,
-                          [&](const std::vector<dupes::Group>& groups) {
-                              return combineGroups(dialogParent_, *cat, all, groups);
-                          });
+        // The finder's messages have it as parent once it is there.
+        dialogParent_ = window_;
+        frmDuplicates::Actions actions;
+        actions.combine = [&](const std::vector<dupes::Group>& groups) {
+            return combineGroups(dialogParent_, *cat, all, groups);
+        };
+        actions.ruledOut = [&] {
+            std::vector<ruledout::Pair> pairs;
+            reporting(dialogParent_, QStringLiteral("The pairs ruled out cannot be read."),
+                      [&] { pairs = ruledout::Read(*dbCatalogue, *cat); });
+            return pairs;
+        };
+        actions.ruleOut = [&](const std::vector<ruledout::Pair>& pairs) {
+            return rule(*cat, pairs, true);
+        };
+        actions.takeBack = [&](const std::vector<ruledout::Pair>& pairs) {
+            return rule(*cat, pairs, false);
+        };
+        frmDuplicates box(window_, ui::utf8(cat->caption), all, counts, std::move(actions));
         dialogParent_ = &box;
         if (onDialog)
             onDialog(box);

@@ -1,9 +1,10 @@
 // The lookup lists' context menu: the undo of the last combine, the combine
-// history, item counts in the rows, the duplicate finder and the marking of
-// entries like one.
+// history, item counts in the rows, the duplicate finder (with its pairs
+// ruled out as not duplicates) and the marking of entries like one.
 #pragma once
 
 #include "duplicates.h"
+#include "ruledout.h"
 
 #include <QObject>
 
@@ -54,6 +55,11 @@ private:
     bool combineGroups(QWidget* parent, const catalogue::Category& category,
                        const std::vector<dupes::Entry>& entries,
                        const std::vector<dupes::Group>& groups);
+    // Records pairs of category's entries as not duplicates (out), or takes
+    // them back; true when it went through. Failures are reported on the
+    // finder.
+    bool rule(const catalogue::Category& category, const std::vector<ruledout::Pair>& pairs,
+              bool out);
     // The lists' entries (rows 1 onwards) as plain values.
     std::vector<dupes::Entry> entries() const;
     // Marks rows in List1 (target among them only withTarget) and makes

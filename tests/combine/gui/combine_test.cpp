@@ -1,8 +1,10 @@
 // Combining in the window: the combine button's prompts and its effect on
 // the lists and the catalogue; the menu's undo and history dialog; item
-// counts in the rows' tooltips; the duplicate finder and its batch combine.
+// counts in the rows' tooltips; the duplicate finder, its list and keys, its
+// batch combine and its pairs ruled out.
 #include "window.h"
 
+#include "catalogue.h"
 #include "combine1.h"
 #include "frmduplicates.h"
 #include "history.h"
@@ -10,9 +12,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -256,11 +261,17 @@ QString tipOf(ListBox* box, int row) {
     return QToolTip::text();
 }
 
-// Runs the window's duplicate finder; body gets it once its search is done.
-void withFinder(QWidget& w, const std::function<void(frmDuplicates&)>& body) {
+// Runs the window's duplicate finder; body gets it once its search, with
+// the method of that text when one is named, is done.
+void withFinder(QWidget& w, const std::function<void(frmDuplicates&)>& body,
+                const QString& method = {}) {
     bool ran = false;
     ListMenu::onDialog = [&](QDialog& d) {
         auto& f = static_cast<frmDuplicates&>(d);
+        if (!method.isEmpty()) {
+            f.findChild<QComboBox*>("methodCombo")->setCurrentText(method);
+            press(f, "findButton");
+        }
         ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 20000));
         body(f);
         ran = true;
@@ -268,6 +279,20 @@ void withFinder(QWidget& w, const std::function<void(frmDuplicates&)>& body) {
     press(w, "actionFindDuplicates");
     ListMenu::onDialog = nullptr;
     EXPECT_TRUE(ran);
+}
+
+QTreeWidget* clusters(frmDuplicates& f) {
+    return f.findChild<QTreeWidget*>("ClusterTree");
+}
+
+// The cluster with a member of that name.
+QTreeWidgetItem* clusterOf(frmDuplicates& f, const QString& name) {
+    QTreeWidget* tree = clusters(f);
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        for (int k = 0; k < tree->topLevelItem(i)->childCount(); ++k)
+            if (tree->topLevelItem(i)->child(k)->text(0) == name)
+                return tree->topLevelItem(i);
+    return nullptr;
 }
 
 // The tooltips count the items of an entry and of the blank row, and follow
@@ -287,26 +312,20 @@ TEST_F(Duplicates, CountsFollowCombineAndUndo) {
     EXPECT_EQ(tipOf(l1, rowOf(l1, "penguin  books")), two);
 }
 
-// A marked cluster leads to the combine button's own prompt and effect.
+// A cluster marked with Return leads to the combine button's own prompt and effect.
 TEST_F(Duplicates, MarkInListsThenCombine) {
     const std::string path = catalogue("B.M17");
     auto w = startWindow({path});
     withFinder(*w, [](frmDuplicates& f) {
-        auto* tree = f.findChild<QTreeWidget*>("ClusterTree");
-        ASSERT_GE(tree->topLevelItemCount(), 3);
+        ASSERT_GE(clusters(f)->topLevelItemCount(), 3);
         // The numbered names stay apart.
-        QTreeWidgetItem* methuen = nullptr;
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
-            QTreeWidgetItem* group = tree->topLevelItem(i);
-            for (int k = 0; k < group->childCount(); ++k)
-                EXPECT_FALSE(group->child(k)->text(0).startsWith("Chemistry"));
-            if (group->child(0)->text(0).contains("Methuen"))
-                methuen = group;
-        }
+        for (const char* name : {"Chemistry 1", "Chemistry 2"})
+            EXPECT_FALSE(clusterOf(f, name)) << name;
+        QTreeWidgetItem* methuen = clusterOf(f, "Methuen");
         ASSERT_TRUE(methuen);
         EXPECT_EQ(methuen->childCount(), 3);
-        tree->setCurrentItem(methuen);
-        press(f, "markButton");
+        clusters(f)->setCurrentItem(methuen);
+        QTest::keyClick(clusters(f), Qt::Key_Return);
     });
     ListBox *l1 = list(*w, "List1"), *l2 = list(*w, "List2");
     // Every Methuen carries two items: the first in name order is the target,
@@ -329,7 +348,13 @@ TEST_F(Duplicates, BatchCombineAndUndo) {
     const std::string path = catalogue("B.M17");
     const Dump before = dump(path, false);
     auto w = startWindow({path});
-    withFinder(*w, [&](frmDuplicates& f) { press(f, "combineButton", {ui::mb::Yes}); });
+    withFinder(
+        *w,
+        [&](frmDuplicates& f) {
+            press(f, "checkAllButton");
+            press(f, "combineButton", {ui::mb::Yes});
+        },
+        "Fingerprint");
     EXPECT_EQ(ui::seam().messages.back().text,
               "Combine 5 entries into 3 entries? 10 items will be re-pointed. 7 items will end "
               "with the same subject in both columns.");
@@ -367,6 +392,123 @@ TEST_F(Duplicates, LikeThisAndEmptyCategory) {
         EXPECT_EQ(f.findChild<QTreeWidget*>("ClusterTree")->topLevelItemCount(), 0);
         EXPECT_FALSE(f.findChild<QPushButton*>("combineButton")->isEnabled());
     });
+}
+
+// The finder opens on the suggested clusters, expanded, the sure ones
+// checked; the spin box follows the method; the check buttons and Space set
+// the checks that the summary counts.
+TEST_F(Duplicates, ListKeysAndChecks) {
+    auto w = startWindow({catalogue("B.M17")});
+    withFinder(*w, [](frmDuplicates& f) {
+        auto* method = f.findChild<QComboBox*>("methodCombo");
+        EXPECT_EQ(method->currentText(), "Suggested");
+        auto* spin = f.findChild<QSpinBox*>("parameterSpin");
+        const std::tuple<QString, bool, int, int, int> methods[] = {
+            {"Similar words", true, 50, 95, 70},
+            {"N-gram fingerprint", true, 1, 3, 2},
+            {"Nearest neighbours", true, 1, 3, 1},
+            {"Core name", false, 1, 3, 1}};
+        for (const auto& [text, enabled, low, high, value] : methods) {
+            method->setCurrentText(text);
+            EXPECT_EQ(std::tuple(spin->isEnabled(), spin->minimum(), spin->maximum(), spin->value(),
+                                 spin->toolTip().isEmpty()),
+                      std::tuple(enabled, low, high, value, !enabled))
+                << text.toStdString();
+        }
+        QTreeWidget* tree = clusters(f);
+        ASSERT_GT(tree->topLevelItemCount(), 1);
+        // Each cluster's check, then its members'.
+        auto checks = [&] {
+            QString out;
+            for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+                QTreeWidgetItem* top = tree->topLevelItem(i);
+                EXPECT_TRUE(top->isExpanded());
+                for (int k = -1; k < top->childCount(); ++k)
+                    out += (k < 0 ? top : top->child(k))->checkState(0) ? u'x' : u'-';
+            }
+            return out;
+        };
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            EXPECT_EQ(tree->topLevelItem(i)->checkState(0) == Qt::Checked,
+                      f.groups()[static_cast<size_t>(i)].certainty >= dedupe::SureCertainty);
+        press(f, "uncheckAllButton");
+        EXPECT_FALSE(checks().contains(u'x'));
+        tree->setCurrentItem(tree->topLevelItem(1));
+        QTest::keyClick(tree, Qt::Key_Space);
+        EXPECT_EQ(checks().count(u'x'), 1);
+        EXPECT_TRUE(f.groups()[1].checked);
+        EXPECT_TRUE(f.findChild<QLabel*>("summaryLabel")->text().contains(", 1 checked;"));
+        press(f, "checkAllButton");
+        EXPECT_FALSE(checks().contains(u'-'));
+    });
+    chooseCategory(*w, 1);
+    withFinder(*w, [](frmDuplicates& f) {
+        EXPECT_TRUE(f.findChild<QLabel*>("summaryLabel")->text().startsWith("1 cluster, "));
+    });
+}
+
+// Not Duplicates rules out every pair of a cluster, or a member against the
+// others, and takes it off the list (a target gives way to the member with
+// most items, the first of equals) and out of the next search; Take Back
+// gives the list its cluster back. The catalogue's own tables never change.
+TEST_F(Duplicates, NotDuplicatesAndTakeBack) {
+    const std::tuple<QString, std::set<std::pair<int, int>>, QString> rows[] = {
+        {"", {{4, 5}, {4, 6}, {5, 6}}, ""},
+        {"Methuen ;", {{4, 5}, {5, 6}}, "2 entries into '[Methuen]'"}};
+    for (const auto& [member, pairs, left] : rows) {
+        SCOPED_TRACE(member.toStdString());
+        const std::string path = catalogue("N" + std::to_string(pairs.size()) + ".M17");
+        const Dump before = dump(path, false);
+        auto w = startWindow({path});
+        withFinder(*w, [&](frmDuplicates& f) {
+            QTreeWidgetItem* methuen = clusterOf(f, "Methuen");
+            ASSERT_TRUE(methuen);
+            clusters(f)->setCurrentItem(methuen);
+            for (int k = 0; k < methuen->childCount(); ++k)
+                if (methuen->child(k)->text(0) == member) {
+                    clusters(f)->setCurrentItem(methuen->child(k));
+                    press(f, "targetButton");
+                }
+            press(f, "notDuplicatesButton");
+            std::set<std::pair<int, int>> written;
+            for (const ruledout::Pair& p : ruledout::Read(*dbCatalogue, *catalogue::CategoryAt(0)))
+                written.emplace(p.code1, p.code2);
+            EXPECT_EQ(written, pairs);
+            QTreeWidgetItem* rest = clusterOf(f, "Methuen");
+            EXPECT_EQ(rest ? rest->text(0) : QString(), left);
+            EXPECT_FALSE(clusterOf(f, member));
+            // The next search keeps the pairs apart.
+            press(f, "findButton");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 20000));
+            const std::map<QString, int> codes = {
+                {"Methuen", 4}, {"Methuen ;", 5}, {"[Methuen]", 6}};
+            for (int i = 0; i < clusters(f)->topLevelItemCount(); ++i) {
+                std::set<int> in;
+                for (int k = 0; k < clusters(f)->topLevelItem(i)->childCount(); ++k)
+                    if (codes.count(clusters(f)->topLevelItem(i)->child(k)->text(0)))
+                        in.insert(codes.at(clusters(f)->topLevelItem(i)->child(k)->text(0)));
+                for (const auto& [a, b] : pairs)
+                    EXPECT_FALSE(in.count(a) && in.count(b)) << a << " " << b;
+            }
+
+            press(f, "ruledOutButton");
+            auto* box = f.findChild<QDialog*>("frmRuledOut");
+            ASSERT_TRUE(box);
+            auto* listed = box->findChild<QTreeWidget*>();
+            EXPECT_EQ(listed->topLevelItemCount(), static_cast<int>(pairs.size()));
+            listed->selectAll();
+            press(*box, "takeBackButton");
+            EXPECT_EQ(listed->topLevelItemCount(), 0);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !f.busy(); }, 20000));
+            ASSERT_TRUE(clusterOf(f, "Methuen"));
+            EXPECT_EQ(clusterOf(f, "Methuen")->childCount(), 3);
+            box->close();
+        });
+        w->close();
+        EXPECT_TRUE(ui::seam().messages.empty());
+        EXPECT_EQ(dump(path, false), before);
+        releaseCatalogue();
+    }
 }
 
 } // namespace
