@@ -159,7 +159,7 @@ std::string report(const Options& options) {
     for (const dupes::Entry& e : entries)
         names.push_back(e.name);
     const std::vector<dedupe::Found> found =
-        dedupe::findScored(names, options.settings, ruledOut).value();
+        dedupe::findScored(names, dupes::SettingsFor(category, options.settings), ruledOut).value();
     std::ostringstream out;
     WriteReport(out, options.format, entries, dupes::MakeGroups(entries, found, counts));
     return out.str();

@@ -79,6 +79,11 @@ bool DropMember(Group& group, int member) {
     return group.members.size() >= 2;
 }
 
+dedupe::Settings SettingsFor(const catalogue::Category& category, dedupe::Settings settings) {
+    settings.headings = category.word == "Subject";
+    return settings;
+}
+
 BatchPlan PlanBatch(engine::Database& db, const catalogue::Category& category,
                     const std::vector<Entry>& entries, const std::vector<Group>& groups,
                     const ItemCounts& counts) {

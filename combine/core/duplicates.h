@@ -57,6 +57,10 @@ std::vector<Group> MakeGroups(const std::vector<Entry>& entries,
 // Returns false when fewer than two members are left: no cluster any more.
 bool DropMember(Group& group, int member);
 
+// The finder's settings for category: subject headings are headings, where
+// a heading inside another is a narrower one.
+dedupe::Settings SettingsFor(const catalogue::Category& category, dedupe::Settings settings = {});
+
 // What a batch combine of the checked groups does.
 struct BatchPlan {
     std::vector<history::Merge> merges;

@@ -208,7 +208,7 @@ void frmDuplicates::find() {
         worker_->join();
         worker_.reset();
     }
-    dedupe::Settings settings;
+    dedupe::Settings settings = actions_.base;
     settings.method = static_cast<dedupe::Method>(method_->currentIndex());
     if (settings.method == dedupe::Method::Words)
         settings.similarity = parameter_->value();

@@ -35,6 +35,8 @@ public:
         std::function<std::vector<ruledout::Pair>()> ruledOut;
         std::function<bool(const std::vector<ruledout::Pair>&)> ruleOut;
         std::function<bool(const std::vector<ruledout::Pair>&)> takeBack;
+        // The settings every search starts from (dupes::SettingsFor).
+        dedupe::Settings base;
     };
 
     // Opens on the first method, "Suggested", and starts finding at once.

@@ -337,6 +337,7 @@ void ListMenu::findDuplicates() {
         // The finder's messages have it as parent once it is there.
         dialogParent_ = window_;
         frmDuplicates::Actions actions;
+        actions.base = dupes::SettingsFor(*cat);
         actions.combine = [&](const std::vector<dupes::Group>& groups) {
             return combineGroups(dialogParent_, *cat, all, groups);
         };
