@@ -181,8 +181,8 @@ int main(int argc, char** argv) {
             usualTime += t;
             together.insert(suggested.begin(), suggested.end());
         }
-        std::printf("| %s | %.3f | %zu | %zu | %.3f | %.3f | %.3f |\n", r.label, t,
-                    clusters.size(), suggested.size(),
+        std::printf("| %s | %.3f | %zu | %zu | %.3f | %.3f | %.3f |\n", r.label, t, clusters.size(),
+                    suggested.size(),
                     suggested.empty() ? 1.0 : double(hits) / double(suggested.size()),
                     double(hits) / double(planted.size()),
                     checked.empty() ? 1.0 : double(checkedHits) / double(checked.size()));

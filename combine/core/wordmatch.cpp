@@ -342,7 +342,8 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                     return isInstitutionWord(words[static_cast<std::size_t>(w)].text);
                 }))
                 continue;
-            if (!extra.empty() && !sameOrder(order[i], order[u], unmatchedA.empty() ? order[u] : order[i]))
+            if (!extra.empty() &&
+                !sameOrder(order[i], order[u], unmatchedA.empty() ? order[u] : order[i]))
                 continue;
             // The rarest word of the longer name must be one they share: a
             // place or a person before a common name ("Guangdong ren min chu
