@@ -484,22 +484,33 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t, Accept ac
     return true;
 }
 
-// True when fingerprints a and b differ in one word only, and that word is
-// one with a plural ending.
-bool differInNumber(std::string_view a, std::string_view b) {
-    std::string_view wa, wb;
-    for (std::size_t i = 0, j = 0; i < a.size() || j < b.size();) {
-        auto ea = std::min(a.find(' ', i), a.size()), eb = std::min(b.find(' ', j), b.size());
-        std::string_view x = a.substr(std::min(i, a.size()), ea - std::min(i, a.size()));
-        std::string_view y = b.substr(std::min(j, b.size()), eb - std::min(j, b.size()));
-        if (x != y) {
-            if (!wa.empty())
-                return false;
-            wa = x, wb = y;
-        }
-        i = ea + 1, j = eb + 1;
+// Calls f for each blank-separated word of s.
+template <class F> void forEachWord(std::string_view s, F f) {
+    for (std::size_t at = 0; at < s.size();) {
+        const std::size_t end = std::min(s.find(' ', at), s.size());
+        if (end > at)
+            f(s.substr(at, end - at));
+        at = end + 1;
     }
-    return !wa.empty() && isPluralPair(wa, wb);
+}
+
+// The one word in which fingerprints a and b (of as many words) differ;
+// empty views when they differ otherwise.
+std::pair<std::string_view, std::string_view> differingWords(std::string_view a,
+                                                             std::string_view b) {
+    std::vector<std::string_view> x, y;
+    forEachWord(a, [&](std::string_view w) { x.push_back(w); });
+    forEachWord(b, [&](std::string_view w) { y.push_back(w); });
+    if (x.size() != y.size())
+        return {};
+    std::pair<std::string_view, std::string_view> found;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (x[i] != y[i]) {
+            if (!found.first.empty())
+                return {};
+            found = {x[i], y[i]};
+        }
+    return found;
 }
 
 // ---- Mis-decoded twins ------------------------------------------------------
@@ -720,8 +731,23 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
         const int radius = suggested ? 1 : std::clamp(settings.radius, 1, 3);
         // The suggested run leaves words of another number apart: a
         // thesaurus keeps "Opera" and "Operas" as two headings.
+        // Nor does it join short names a letter apart ("ABC", "ABCD"), or two
+        // words that both stand in other names of the table ("Painting",
+        // "Printing"): a typing error is a word of its own name only.
+        std::unordered_map<std::string_view, int> wordUses;
+        if (suggested)
+            for (std::size_t i = 0; i < k.fps.size(); ++i)
+                forEachWord(k.fps.view(static_cast<int>(i)),
+                            [&](std::string_view w) { ++wordUses[w]; });
         auto accept = [&](int a, int b) {
-            return !suggested || !differInNumber(k.fps.view(a), k.fps.view(b));
+            if (!suggested)
+                return true;
+            const std::string_view x = k.fps.view(a), y = k.fps.view(b);
+            if (std::min(x.size(), y.size()) < 5)
+                return false;
+            const auto [wx, wy] = differingWords(x, y);
+            return wx.empty() ||
+                   (!isPluralPair(wx, wy) && std::min(wordUses[wx], wordUses[wy]) < 2);
         };
         if (!joinNearest(k, radius, c, t, accept))
             return std::nullopt;
@@ -735,7 +761,8 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
         for (std::size_t i = 0; i < names.size(); ++i)
             if (k.ofName[i] >= 0 && firstOf[static_cast<std::size_t>(k.ofName[i])] < 0)
                 firstOf[static_cast<std::size_t>(k.ofName[i])] = static_cast<int>(i);
-        t.addTotal(2 * static_cast<long>(k.fps.size()));
+        t.addTotal(static_cast<long>(k.fps.size()) *
+                   (suggested || method == Method::Words ? 2 : 1));
         table.names.reserve(k.fps.size());
         table.words.reserve(k.fps.size());
         for (std::size_t id = 0; id < k.fps.size(); ++id) {

@@ -40,6 +40,11 @@ const WordSet institutionWords = {
 const WordSet leadingArticles = {"the", "a",   "an",  "la",  "le",  "les", "l",  "el",
                                  "los", "las", "der", "die", "das", "il",  "lo", "gli"};
 
+// Words that only link others: "of", "and", "für".
+const WordSet linkingWords = {"of",  "and", "for", "the", "in", "on", "at", "to", "fur",
+                              "der", "die", "das", "des", "de", "la", "le", "du", "di",
+                              "del", "et",  "und", "y",   "e",  "i",  "a",  "an"};
+
 // Words that open a statement around the name: "Published for ... by".
 const WordSet statementWords = {"published", "printed", "issued", "distributed", "for", "by"};
 
@@ -132,6 +137,10 @@ std::string_view expandAbbreviation(std::string_view word) {
 
 bool isLegalOrTradeWord(std::string_view word) {
     return legalWords.count(word) || tradeWords.count(word) || leadingArticles.count(word);
+}
+
+bool isLinkWord(std::string_view word) {
+    return linkingWords.count(word) > 0;
 }
 
 bool isInstitutionWord(std::string_view word) {
@@ -289,10 +298,13 @@ NameWords analyseName(std::string_view name) {
                      w.word != "und" && w.word != "et";
         }
     }
+    // The sorted key leaves out the words that only link others ("Dept. of
+    // Physics", "Physics Dept.").
     std::vector<std::string_view> core;
     for (const NameWord& w : words)
         if (w.core) {
-            core.push_back(w.word);
+            if (!isLinkWord(w.word))
+                core.push_back(w.word);
             out.coreRun += w.word;
         }
     std::sort(core.begin(), core.end());

@@ -40,6 +40,9 @@ std::string_view expandAbbreviation(std::string_view word);
 // True for words that name no one: legal forms, trade words, articles.
 bool isLegalOrTradeWord(std::string_view word);
 
+// True for words that only link others: "of", "and", "für".
+bool isLinkWord(std::string_view word);
+
 // True for words that make a body of their own: "Folio" and "Folio
 // Society", "Columbia" and "Columbia University Press" are two.
 bool isInstitutionWord(std::string_view word);

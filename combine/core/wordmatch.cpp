@@ -12,11 +12,6 @@
 namespace dedupe {
 namespace {
 
-// Words of a name that say nothing of which body it is.
-const std::unordered_set<std::string_view> linkWords = {
-    "of", "and", "for", "the", "in", "on",  "at", "to",  "fur", "der", "die", "das", "des",
-    "de", "la",  "le",  "du",  "di", "del", "et", "und", "y",   "e",   "i",   "a",   "an"};
-
 // How two words of two names meet: 0 not at all, else a share of their weight.
 enum class Meet { None, Typo, Abbreviation, Ending, Plural };
 
@@ -142,7 +137,7 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 initials[i] += w.word;
                 continue;
             }
-            if ((core && !w.core) || w.inParens || linkWords.count(w.word))
+            if ((core && !w.core) || w.inParens || isLinkWord(w.word))
                 continue;
             auto [at, added] = idOf.try_emplace(w.word, static_cast<int>(words.size()));
             if (added)
@@ -181,8 +176,10 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
             for (std::size_t y = x + 1; y < ids.size(); ++y) {
                 Word& a = words[static_cast<std::size_t>(ids[x])];
                 Word& b = words[static_cast<std::size_t>(ids[y])];
+                // A typing error is a word of its own name only.
                 if (std::find(a.variants.begin(), a.variants.end(), ids[y]) != a.variants.end() ||
-                    isPluralPair(a.text, b.text) || boundedEditDistance(a.text, b.text, 1) > 1)
+                    std::min(a.df, b.df) > 1 || isPluralPair(a.text, b.text) ||
+                    boundedEditDistance(a.text, b.text, 1) > 1)
                     continue;
                 a.variants.push_back(ids[y]);
                 b.variants.push_back(ids[x]);
@@ -339,15 +336,16 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 continue;
             const std::vector<int>& extra = unmatchedA.empty() ? unmatchedB : unmatchedA;
             if (std::any_of(extra.begin(), extra.end(), [&](int w) {
-                    return isInstitutionWord(words[static_cast<std::size_t>(w)].text);
+                    const std::string_view x = words[static_cast<std::size_t>(w)].text;
+                    return isInstitutionWord(x) || isLegalOrTradeWord(x);
                 }))
                 continue;
             if (!extra.empty() &&
                 !sameOrder(order[i], order[u], unmatchedA.empty() ? order[u] : order[i]))
                 continue;
-            // The rarest word of the longer name must be one they share: a
-            // place or a person before a common name ("Guangdong ren min chu
-            // ban she", "Ren min chu ban she") is the name's own part.
+            // The rarest word of the longer name must be about as common as
+            // the rarest they share: a place or a person before a common name ("Guangdong ren min
+            // chu ban she", "Ren min chu ban she") is the name's own part.
             if (!extra.empty()) {
                 int rarest = 1 << 30;
                 for (int w : extra)
@@ -355,7 +353,7 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 int shared = 1 << 30;
                 for (int w : unmatchedA.empty() ? of[i] : of[u])
                     shared = std::min(shared, words[static_cast<std::size_t>(w)].df);
-                if (rarest < shared)
+                if (2 * rarest < shared)
                     continue;
             }
             const double share = common / total;
@@ -408,7 +406,7 @@ void linkAcronyms(const NameTable& t, std::vector<Link>& out) {
                 inParens += w.word;
                 continue;
             }
-            if (w.initial || linkWords.count(w.word) || w.word.empty())
+            if (w.initial || isLinkWord(w.word) || w.word.empty())
                 continue;
             spelt += w.word.front();
             ++spelling;

@@ -86,7 +86,7 @@ TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
     const std::string twins =
         fffd("Dār al-Maʻārif|D??r al-Ma??rif|Dar al-Maarif|Müller|Möller|M??ller");
     // clang-format off
-    struct Row { Method method; int parameter; std::string names, expected; };
+    struct Row { Method method; int parameter; std::string names, expected; bool headings = false; };
     std::vector<Row> rows = {
         {Method::Fingerprint, 0,
          "Penguin Books,|penguin  books|[Penguin Books] :|Penguin Bks.|Methuen ;|Methuen",
@@ -100,7 +100,35 @@ TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
          "Histroy|History|Gardenning|Gardening|Adison-Wesley|Addison Wesley|Zoology",
          "0 1|2 3|4 5"},
         {Method::Nearest, 2, "Dār al-Maʻārif|Dr al-Marif|Penguin Books|Penguin Bks.", "0 1|2 3"},
-        {Method::Nearest, 1, "Penguin Books|Penguin Bks.", ""}};
+        {Method::Nearest, 1, "Penguin Books|Penguin Bks.", ""},
+        {Method::Core, 0, "Acme|Acme Inc.|Acme, Incorporated|Acme Corp.|Acme Publishing Co.|Acme Books"
+                          "|Acme & Sons|Acme GmbH|Acme B.V.|Acme Pte. Ltd.|Acme Verlag|Acme Éditeur"
+                          "|Acme International|The Acme Press|London : Acme,|Acme Media",
+         "0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15"},
+        {Method::Core, 0, "J. Q. Smith|Smith|Acme-Hill|AcmeHill|Acme Univ. Pr.|Acme U. P."
+                          "|Acme University Press|Dept. of Physics, Acme University"
+                          "|Acme University, Physics Dept.",
+         "0 1|2 3|4 5 6|7 8"},
+        {Method::Core, 0, "Published for the Acme Society by Zenith Press"
+                          "|Acme Society by Zenith Press|Computer-aided design (CAD)"
+                          "|Computer-aided design|Smith, John Q.|Smith, John Quincy, 1900-1980"
+                          "|Smith, John Q. (John Quincy)", "0 1|2 3|4 5 6", true},
+        {Method::Words, 70, "Lindqvist & Berg|Lindquist and Bergs|J. Q. Smith|John Q. Smith, Publisher"
+                            "|Akad. Kiadó|Akadémiai Kiadó",
+         "0 1|2 3|4 5"},
+        {Method::Acronym, 0, "SGCE|Society of Glass and Ceramic Engineers (SGCE)|ZPB"
+                             "|Zenith Publishing Board|ABC|Society of Glass|AB", "0 1|2 3"}};
+    // Names that must stay apart in the suggested run.
+    for (bool headings : {false, true})
+        rows.push_back({Method::Suggested, 70,
+                        "Acme 1|Acme 2|Acme|Acmes|ABC|ABCD|Acme University|Acme University Press"
+                        "|Applied Science Press|Applied Society Press|Painting|Printing|Opera|Operas"
+                        "|Painting, French|Printing -- History"
+                        "|Anhui ren min chu ban she|Liaoning ren min chu ban she"
+                        "|Folio|Folio Society|New York University Press"
+                        "|State University of New York Press", "", headings});
+    rows.push_back({Method::Suggested, 70, "Physics|Nuclear physics|Knowledge, Theory of"
+                                           "|Self-knowledge, Theory of", "", true});
     // Names that must stay apart, under every method at its loosest.
     for (auto [method, parameter] : {std::pair{Method::Fingerprint, 0}, {Method::NGram, 1},
                                      {Method::Stemmed, 0}, {Method::Nearest, 3}}) {
@@ -118,18 +146,54 @@ TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
         std::istringstream in(r.names);
         for (std::string name; std::getline(in, name, '|');)
             names.push_back(name);
-        const dedupe::Settings s{.method = r.method, .ngram = r.parameter, .radius = r.parameter};
+        const dedupe::Settings s{.method = r.method,
+                                 .ngram = r.parameter,
+                                 .radius = r.parameter,
+                                 .similarity = r.parameter,
+                                 .headings = r.headings};
         dedupe::Progress progress;
         const auto found = dedupe::findClusters(names, s, &progress);
         ASSERT_TRUE(found);
         EXPECT_EQ(clusterText(*found), r.expected);
         EXPECT_EQ(progress.done.load(), progress.total.load());
+        // The suggested run finds what the methods for real variation find.
+        if (r.method == Method::Core || r.method == Method::Words || r.method == Method::Acronym) {
+            const auto all = dedupe::findScored(names, {.headings = r.headings});
+            ASSERT_TRUE(all);
+            std::vector<int> clusterOf(names.size(), -1);
+            for (size_t c = 0; c < all->size(); ++c) {
+                EXPECT_FALSE((*all)[c].reason.empty());
+                for (int m : (*all)[c].members)
+                    clusterOf[static_cast<size_t>(m)] = static_cast<int>(c);
+            }
+            for (const auto& c : *found)
+                for (int m : c)
+                    EXPECT_TRUE(clusterOf[static_cast<size_t>(m)] >= 0 &&
+                                clusterOf[static_cast<size_t>(m)] ==
+                                    clusterOf[static_cast<size_t>(c[0])])
+                        << names[static_cast<size_t>(m)];
+        }
+    }
+}
+
+// Ruled-out names never share a cluster, also when another name links both.
+TEST(FindClusters, RuledOutPairsStayApart) {
+    const std::vector<std::string> names = {"Acme", "Acme Inc.", "Acme Corp.", "acme"};
+    for (Method m : {Method::Suggested, Method::Core, Method::Fingerprint}) {
+        const auto found = dedupe::findScored(names, {.method = m}, {{0, 1}, {3, 0}});
+        ASSERT_TRUE(found);
+        std::vector<dedupe::Cluster> clusters;
+        for (const auto& f : *found)
+            clusters.push_back(f.members);
+        EXPECT_EQ(clusterText(clusters), m == Method::Fingerprint ? "" : "0 2")
+            << static_cast<int>(m);
     }
 }
 
 TEST(FindClusters, CancelledBeforeStartUnlessWithoutProgress) {
     const std::vector<std::string> names = {"Penguin Books", "Penguin Books,"};
-    for (Method m : {Method::Fingerprint, Method::NGram, Method::Stemmed, Method::Nearest}) {
+    for (Method m : {Method::Fingerprint, Method::NGram, Method::Stemmed, Method::Nearest,
+                     Method::Suggested}) {
         dedupe::Progress progress;
         progress.cancel = true;
         const dedupe::Settings s{.method = m};
