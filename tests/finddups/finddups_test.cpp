@@ -3,6 +3,7 @@
 #include "../repair/harness.h"
 #include "catalogues.h"
 #include "finddups.h"
+#include "ruledout.h"
 
 #include <sys/stat.h>
 
@@ -47,10 +48,18 @@ TEST_P(FinddupsTest, ReportsOrRefusesAndLeavesTheFileAlone) {
     // clang-format off
     writeCatalogue(dir / "cat.M17",
         {{3, "tab\tand\\slash."}, {8, "Zebra"}, {9, "Tab\tand\\slash\r\n"}, {1, ""}, {6, {}}},
-        {{7, "caf\xE9\xED\xA0\x80 \"noir\" \xC3\xBC\x01!"}, {4, "Caf\xE9\xED\xA0\x80 \"Noir\" \xC3\xBC\x01"}},
+        {{7, "caf\xE9\xED\xA0\x80 \"noir\" \xC3\xBC\x01!"}, {4, "Caf\xE9\xED\xA0\x80 \"Noir\" \xC3\xBC\x01"},
+         {1, "Penguin Books"}, {2, "penguin books,"}},
         {{1, "Book"}, {2, "CD"}},
         {{3, 9, 7, 1}, {3, -1, 7, 1}, {8, -1, 4, 2}});
     // clang-format on
+    { // the window's user said the two Penguins are not one publisher
+        auto db = engine::DatabaseEngine().OpenDatabase(dir / "cat.M17");
+        engine::Transaction t(*db);
+        ruledout::Add(*db, *catalogue::CategoryOfWord("Publisher"),
+                      ruledout::PairsOf({{1, "Penguin Books"}, {2, "penguin books,"}}));
+        t.Commit();
+    }
     writeCatalogue(dir / "old.M17", {}, {}, {}, {}, {"UPDATE FILEINFO SET [Product Name] = 'x'"});
     struct stat before {};
     ASSERT_EQ(::stat((dir / "cat.M17").c_str(), &before), 0);
