@@ -231,9 +231,6 @@ Options ReadArguments(const std::vector<std::string>& args) {
     }
     if (options.path.empty())
         throw UsageError("no CATALOGUE given");
-    // A subject inside another ("Physics", "Nuclear physics") is a narrower
-    // heading, never the same subject.
-    options.settings.headings = options.category->word == "Subject";
     if (param) {
         int low = 0, high = 0, n = 0;
         int* target = parameterOf(options.settings, low, high);

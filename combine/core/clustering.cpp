@@ -725,29 +725,56 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
             return std::nullopt;
         linkComponents(c, 75, "the same words but for their endings");
     }
+    // How many fingerprints use each word, for the suggested run's test of
+    // stray forms.
+    std::unordered_map<std::string_view, int> wordUses;
+    if (suggested) {
+        for (std::size_t i = 0; i < k.fps.size(); ++i)
+            forEachWord(k.fps.view(static_cast<int>(i)),
+                        [&](std::string_view w) { ++wordUses[w]; });
+        // Key collision on the words read as singulars, abbreviations as the
+        // word: "17th centuries" is a stray form of "17th century", "Dict." is
+        // "Dictionaries".
+        t.addTotal(static_cast<long>(k.fps.size()));
+        StringTable keys(k.fps.size());
+        std::vector<int> first;
+        std::string key;
+        std::vector<std::string> folded;
+        static const std::string stray = "a word in another number or abbreviated";
+        for (std::size_t i = 0; i < k.fps.size(); ++i) {
+            if (!t.step())
+                return std::nullopt;
+            const std::string_view fp = k.fps.view(static_cast<int>(i));
+            folded.clear();
+            forEachWord(
+                fp, [&](std::string_view w) { folded.push_back(singular(expandAbbreviation(w))); });
+            std::sort(folded.begin(), folded.end());
+            key.assign(k.digits[i]);
+            for (const std::string& w : folded)
+                key.append(1, '|').append(w);
+            auto [id, added] = keys.intern(key);
+            if (added)
+                first.push_back(static_cast<int>(i));
+            else if (const int f = first[static_cast<std::size_t>(id)];
+                     isStrayVariant(k.fps.view(f), fp, wordUses))
+                links.push_back({f, static_cast<int>(i), 75, stray});
+        }
+    }
     if (method == Method::Nearest || suggested) {
         t.addTotal(2 * static_cast<long>(k.fps.size()));
         Components c(k.fps.size());
         const int radius = suggested ? 1 : std::clamp(settings.radius, 1, 3);
-        // The suggested run leaves words of another number apart: a
-        // thesaurus keeps "Opera" and "Operas" as two headings.
-        // Nor does it join short names a letter apart ("ABC", "ABCD"), or two
-        // words that both stand in other names of the table ("Painting",
-        // "Printing"): a typing error is a word of its own name only.
-        std::unordered_map<std::string_view, int> wordUses;
-        if (suggested)
-            for (std::size_t i = 0; i < k.fps.size(); ++i)
-                forEachWord(k.fps.view(static_cast<int>(i)),
-                            [&](std::string_view w) { ++wordUses[w]; });
+        // The suggested run joins names a letter apart only where the word
+        // that differs is a stray form of the other (isStrayForm): "Painting"
+        // and "Printing", "Opera" and "Operas" stay apart. Nor does it join
+        // short names a letter apart ("ABC", "ABCD").
         auto accept = [&](int a, int b) {
             if (!suggested)
                 return true;
             const std::string_view x = k.fps.view(a), y = k.fps.view(b);
             if (std::min(x.size(), y.size()) < 5)
                 return false;
-            const auto [wx, wy] = differingWords(x, y);
-            return wx.empty() ||
-                   (!isPluralPair(wx, wy) && std::min(wordUses[wx], wordUses[wy]) < 2);
+            return differingWords(x, y).first.empty() || isStrayVariant(x, y, wordUses);
         };
         if (!joinNearest(k, radius, c, t, accept))
             return std::nullopt;

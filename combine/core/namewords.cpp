@@ -158,6 +158,56 @@ bool isPluralPair(std::string_view a, std::string_view b) {
            (last == 'y' && end == "ies");
 }
 
+std::string singular(std::string_view w) {
+    auto ends = [&](std::string_view e) {
+        return w.size() > e.size() + 2 && w.substr(w.size() - e.size()) == e;
+    };
+    if (ends("ies"))
+        return std::string(w.substr(0, w.size() - 3)) + "y";
+    if (ends("sses") || ends("xes") || ends("ches") || ends("shes"))
+        return std::string(w.substr(0, w.size() - 2));
+    if (ends("s") && !ends("ss") && !ends("us") && !ends("is"))
+        return std::string(w.substr(0, w.size() - 1));
+    return std::string(w);
+}
+
+bool isStrayForm(int uses, int otherUses, bool otherNumber) {
+    const int fewer = std::min(uses, otherUses), more = std::max(uses, otherUses);
+    return 10 * fewer <= more || (!otherNumber && fewer <= 1);
+}
+
+bool isStrayVariant(std::string_view a, std::string_view b,
+                    const std::unordered_map<std::string_view, int>& uses) {
+    std::vector<std::string_view> x, y;
+    for (auto* into : {&x, &y}) {
+        std::string_view s = into == &x ? a : b;
+        for (std::size_t at = 0; at < s.size();) {
+            const std::size_t end = std::min(s.find(' ', at), s.size());
+            if (end > at)
+                into->push_back(s.substr(at, end - at));
+            at = end + 1;
+        }
+    }
+    if (x.size() != y.size())
+        return false;
+    std::string_view wx, wy;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (x[i] != y[i]) {
+            if (!wx.empty())
+                return false;
+            wx = x[i], wy = y[i];
+        }
+    if (wx.empty())
+        return false;
+    if (expandAbbreviation(wx) != wx || expandAbbreviation(wy) != wy)
+        return true;
+    auto count = [&](std::string_view w) {
+        auto at = uses.find(w);
+        return at == uses.end() ? 0 : at->second;
+    };
+    return isStrayForm(count(wx), count(wy), isPluralPair(wx, wy));
+}
+
 NameWords analyseName(std::string_view name) {
     // 1. Blank-separated tokens, and which lie inside parentheses.
     std::vector<Token> tokens;

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace dedupe {
@@ -37,6 +38,10 @@ NameWords analyseName(std::string_view utf8Name);
 // thing ("ed", "st", "no") are left alone.
 std::string_view expandAbbreviation(std::string_view word);
 
+// The singular of an English plural ("centuries": "century", "boxes":
+// "box", "maps": "map"), or the word itself.
+std::string singular(std::string_view word);
+
 // True for words that name no one: legal forms, trade words, articles.
 bool isLegalOrTradeWord(std::string_view word);
 
@@ -50,5 +55,18 @@ bool isInstitutionWord(std::string_view word);
 // True when one word is the other with a plural ending: "opera" and
 // "operas", "library" and "libraries".
 bool isPluralPair(std::string_view a, std::string_view b);
+
+// True when a word a letter from another, used in uses names of the table
+// against otherUses, reads as a stray form of it rather than a word of its
+// own: a typing error stands in one name only, or in a tenth as many as the
+// word it misspells; another number ("Wales", "Waless") only in a tenth as
+// many, since a thesaurus keeps "Opera" and "Operas", each in use, apart.
+bool isStrayForm(int uses, int otherUses, bool otherNumber);
+
+// As isStrayForm for two fingerprints, over the table's count of names that
+// use each word: true when they differ in one word, that word an
+// abbreviation of the other ("dict", "dictionaries") or a stray form of it.
+bool isStrayVariant(std::string_view a, std::string_view b,
+                    const std::unordered_map<std::string_view, int>& uses);
 
 } // namespace dedupe

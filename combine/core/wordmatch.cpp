@@ -176,9 +176,8 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
             for (std::size_t y = x + 1; y < ids.size(); ++y) {
                 Word& a = words[static_cast<std::size_t>(ids[x])];
                 Word& b = words[static_cast<std::size_t>(ids[y])];
-                // A typing error is a word of its own name only.
                 if (std::find(a.variants.begin(), a.variants.end(), ids[y]) != a.variants.end() ||
-                    std::min(a.df, b.df) > 1 || isPluralPair(a.text, b.text) ||
+                    isPluralPair(a.text, b.text) || !isStrayForm(a.df, b.df, false) ||
                     boundedEditDistance(a.text, b.text, 1) > 1)
                     continue;
                 a.variants.push_back(ids[y]);
