@@ -767,12 +767,12 @@ std::optional<std::vector<Found>> findScored(const std::vector<std::string>& nam
         // The suggested run joins names a letter apart only where the word
         // that differs is a stray form of the other (isStrayForm): "Painting"
         // and "Printing", "Opera" and "Operas" stay apart. Nor does it join
-        // short names a letter apart ("ABC", "ABCD").
+        // short names a letter apart ("ABC", "ABCD", "Piper", "Piter").
         auto accept = [&](int a, int b) {
             if (!suggested)
                 return true;
             const std::string_view x = k.fps.view(a), y = k.fps.view(b);
-            if (std::min(x.size(), y.size()) < 5)
+            if (std::min(x.size(), y.size()) < 6)
                 return false;
             return differingWords(x, y).first.empty() || isStrayVariant(x, y, wordUses);
         };

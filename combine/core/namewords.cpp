@@ -82,7 +82,8 @@ bool isDigits(std::string_view w) {
 // One blank-separated piece of the name.
 struct Token {
     std::string_view raw;
-    bool parens = false; // inside ( )
+    bool parens = false;  // inside ( )
+    bool acronym = false; // "(IEEE)": a parenthesis of one word in capitals
 };
 
 // Folds one token into words, as the fingerprint does, ASCII without ICU.
@@ -224,7 +225,15 @@ NameWords analyseName(std::string_view name) {
         const bool opens = raw.front() == '(';
         if (opens)
             ++depth;
-        tokens.push_back({raw, depth > 0});
+        std::string_view bare = raw;
+        while (!bare.empty() &&
+               std::string_view(",;:/.").find(bare.back()) != std::string_view::npos)
+            bare.remove_suffix(1);
+        int capitals = 0;
+        for (char c : bare)
+            capitals += c >= 'A' && c <= 'Z' ? 1 : c >= 'a' && c <= 'z' ? -100 : 0;
+        tokens.push_back(
+            {raw, depth > 0, opens && bare.size() > 1 && bare.back() == ')' && capitals >= 2});
         depth = std::max(0, depth + static_cast<int>(std::count(raw.begin(), raw.end(), '(')) -
                                 (opens ? 1 : 0) -
                                 static_cast<int>(std::count(raw.begin(), raw.end(), ')')));
@@ -273,10 +282,13 @@ NameWords analyseName(std::string_view name) {
         for (std::size_t k = 0; k < folded.size(); ++k) {
             NameWord w;
             w.word = std::move(folded[k]);
-            w.shown = std::string(trimmed);
+            // A token of several words ("ЭКСМО-Пресс") shows each as folded.
+            w.shown = folded.size() == 1 ? std::string(trimmed) : w.word;
             w.inParens = tokens[i].parens;
+            w.acronym = tokens[i].acronym;
+            // The full stop that ends a heading ("Communism.") abbreviates nothing.
             const bool last = k + 1 == folded.size();
-            w.abbreviated = last && fullStop && w.word.size() > 1;
+            w.abbreviated = last && fullStop && w.word.size() > 1 && i + 1 < tokens.size();
             w.initial = w.word.size() == 1 && !isDigits(w.word) && fullStop && allLetters;
             out.words.push_back(std::move(w));
         }
@@ -327,7 +339,7 @@ NameWords analyseName(std::string_view name) {
         std::size_t end = words.size();
         while (end > begin + 1) {
             const NameWord& w = words[end - 1];
-            if (w.inParens || w.initial) {
+            if (w.acronym || w.initial) {
                 --end;
                 continue;
             }
@@ -344,8 +356,8 @@ NameWords analyseName(std::string_view name) {
             longWord = longWord || (!words[i].inParens && words[i].word.size() > 1);
         for (std::size_t i = begin; i < end; ++i) {
             NameWord& w = words[i];
-            w.core = !w.inParens && !(w.initial && longWord) && w.word != "and" &&
-                     w.word != "und" && w.word != "et";
+            w.core = !w.acronym && !(w.initial && longWord) && w.word != "and" && w.word != "und" &&
+                     w.word != "et";
         }
     }
     // The sorted key leaves out the words that only link others ("Dept. of

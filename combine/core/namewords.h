@@ -19,7 +19,8 @@ struct NameWord {
     bool abbreviated = false; // followed by a full stop in the name
     bool initial = false;     // one letter followed by a full stop
     bool inParens = false;
-    bool core = false; // kept in the core name
+    bool acronym = false; // the whole of a parenthesis in capitals: "(IEEE)"
+    bool core = false;    // kept in the core name
 };
 
 struct NameWords {

@@ -96,7 +96,7 @@ namespace {
 // the same order in both, and in one run in longer (a or b): a name inside
 // another is its start or its end ("Elsevier Science"), never its parts
 // spread out ("Ren min chu ban she", "Ren min wen xue chu ban she").
-bool sameOrder(const std::vector<int>& a, const std::vector<int>& b,
+bool sameOrder(const std::vector<Word>& words, const std::vector<int>& a, const std::vector<int>& b,
                const std::vector<int>& longer) {
     const std::vector<int>& other = &longer == &a ? b : a;
     std::vector<int> x, y;
@@ -113,6 +113,13 @@ bool sameOrder(const std::vector<int>& a, const std::vector<int>& b,
     for (int w : other)
         if (std::find(longer.begin(), longer.end(), w) != longer.end())
             y.push_back(w);
+    // A word before the shared run that qualifies an institution makes
+    // another one: "Teachers College Press" is not "College Press".
+    for (std::size_t i = 0; i + 1 < longer.size(); ++i)
+        if (std::find(other.begin(), other.end(), longer[i]) == other.end() &&
+            std::find(other.begin(), other.end(), longer[i + 1]) != other.end() &&
+            isInstitutionWord(words[static_cast<std::size_t>(longer[i + 1])].text))
+            return false;
     return runs <= 1 && x == y;
 }
 
@@ -137,7 +144,7 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 initials[i] += w.word;
                 continue;
             }
-            if ((core && !w.core) || w.inParens || isLinkWord(w.word))
+            if ((core && !w.core) || w.acronym || isLinkWord(w.word))
                 continue;
             auto [at, added] = idOf.try_emplace(w.word, static_cast<int>(words.size()));
             if (added)
@@ -340,7 +347,7 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 }))
                 continue;
             if (!extra.empty() &&
-                !sameOrder(order[i], order[u], unmatchedA.empty() ? order[u] : order[i]))
+                !sameOrder(words, order[i], order[u], unmatchedA.empty() ? order[u] : order[i]))
                 continue;
             // The rarest word of the longer name must be about as common as
             // the rarest they share: a place or a person before a common name ("Guangdong ren min

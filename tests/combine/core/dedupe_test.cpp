@@ -123,7 +123,8 @@ TEST(FindClusters, FindsVariantsAndKeepsOthersApart) {
         rows.push_back({Method::Suggested, 70,
                         "Acme 1|Acme 2|Acme|Acmes|ABC|ABCD|Acme University|Acme University Press"
                         "|Applied Science Press|Applied Society Press|Painting|Printing|Opera|Operas"
-                        "|Painting, French|Printing -- History"
+                        "|Painting, French|Printing -- History|College Press|Teachers College Press"
+                        "|Readers (Elementary)|Readers (Secondary)|Piper|Piter"
                         "|Anhui ren min chu ban she|Liaoning ren min chu ban she"
                         "|Folio|Folio Society|New York University Press"
                         "|State University of New York Press", "", headings});

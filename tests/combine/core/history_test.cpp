@@ -96,13 +96,17 @@ TEST_F(History, UndoRestoresEveryFieldAndBothAreRecorded) {
 }
 
 // Combines are undone newest first, also after repair in both formats, which
-// keeps the history; a reference changed since is left alone.
+// keeps the history and the pairs ruled out row for row; a reference changed
+// since is left alone.
 TEST_F(History, UndoneInReverseAcrossRepair) {
     for (const char* format : {" -v4", ""}) {
         SCOPED_TRACE(format);
         Dump before, middle, recorded;
         {
             auto db = open();
+            const catalogue::Category& subjects = *catalogue::CategoryAt(0);
+            CatalogueOperation(*db).RuleOut(subjects, ruledout::PairsOf({{3, "a"}, {9, "b"}}));
+            ASSERT_EQ(ruledout::Read(*db, subjects).size(), 1u);
             before = dump(*db, false);
             combine(*db, 0, {12}, 4);
             middle = dump(*db, false);
