@@ -180,27 +180,6 @@ Stemmer makeStemmer() {
     return s;
 }
 
-// Abbreviations found in publishers' names and local subject headings, as
-// they stand in a fingerprint (lower case, full stop dropped). Words that
-// abbreviate more than one thing ("ed", "st", "no") are left alone.
-const std::unordered_map<std::string_view, std::string_view> abbreviations = {
-    {"amer", "american"},       {"assn", "association"},
-    {"assoc", "association"},   {"bibliog", "bibliography"},
-    {"biog", "biography"},      {"bk", "book"},
-    {"bks", "books"},           {"bros", "brothers"},
-    {"co", "company"},          {"corp", "corporation"},
-    {"dept", "department"},     {"dict", "dictionary"},
-    {"encycl", "encyclopedia"}, {"geog", "geography"},
-    {"govt", "government"},     {"hist", "history"},
-    {"inc", "incorporated"},    {"inst", "institute"},
-    {"intl", "international"},  {"lit", "literature"},
-    {"ltd", "limited"},         {"natl", "national"},
-    {"philos", "philosophy"},   {"pub", "publishing"},
-    {"publ", "publishing"},     {"pubs", "publishers"},
-    {"sci", "science"},         {"soc", "society"},
-    {"tech", "technology"},     {"univ", "university"},
-    {"vol", "volume"},          {"vols", "volumes"}};
-
 // Stems words with one stemmer, remembering each word's stem: the words of
 // a lookup table are few beside its names.
 class WordStems {
@@ -234,8 +213,7 @@ private:
         auto [id, added] = words_.intern(word);
         if (!added)
             return stemIds_[static_cast<std::size_t>(id)];
-        if (auto full = abbreviations.find(word); full != abbreviations.end())
-            word = full->second;
+        word = expandAbbreviation(word);
         const sb_symbol* stem =
             sb_stemmer_stem(stemmer_.get(), reinterpret_cast<const sb_symbol*>(word.data()),
                             static_cast<int>(word.size()));
@@ -482,35 +460,6 @@ bool joinNearest(const Keys& k, int radius, Components& c, Tracker& t, Accept ac
         }
     }
     return true;
-}
-
-// Calls f for each blank-separated word of s.
-template <class F> void forEachWord(std::string_view s, F f) {
-    for (std::size_t at = 0; at < s.size();) {
-        const std::size_t end = std::min(s.find(' ', at), s.size());
-        if (end > at)
-            f(s.substr(at, end - at));
-        at = end + 1;
-    }
-}
-
-// The one word in which fingerprints a and b (of as many words) differ;
-// empty views when they differ otherwise.
-std::pair<std::string_view, std::string_view> differingWords(std::string_view a,
-                                                             std::string_view b) {
-    std::vector<std::string_view> x, y;
-    forEachWord(a, [&](std::string_view w) { x.push_back(w); });
-    forEachWord(b, [&](std::string_view w) { y.push_back(w); });
-    if (x.size() != y.size())
-        return {};
-    std::pair<std::string_view, std::string_view> found;
-    for (std::size_t i = 0; i < x.size(); ++i)
-        if (x[i] != y[i]) {
-            if (!found.first.empty())
-                return {};
-            found = {x[i], y[i]};
-        }
-    return found;
 }
 
 // ---- Mis-decoded twins ------------------------------------------------------

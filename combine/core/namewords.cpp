@@ -177,27 +177,26 @@ bool isStrayForm(int uses, int otherUses, bool otherNumber) {
     return 10 * fewer <= more || (!otherNumber && fewer <= 1);
 }
 
-bool isStrayVariant(std::string_view a, std::string_view b,
-                    const std::unordered_map<std::string_view, int>& uses) {
+std::pair<std::string_view, std::string_view> differingWords(std::string_view a,
+                                                             std::string_view b) {
     std::vector<std::string_view> x, y;
-    for (auto* into : {&x, &y}) {
-        std::string_view s = into == &x ? a : b;
-        for (std::size_t at = 0; at < s.size();) {
-            const std::size_t end = std::min(s.find(' ', at), s.size());
-            if (end > at)
-                into->push_back(s.substr(at, end - at));
-            at = end + 1;
-        }
-    }
+    forEachWord(a, [&](std::string_view w) { x.push_back(w); });
+    forEachWord(b, [&](std::string_view w) { y.push_back(w); });
     if (x.size() != y.size())
-        return false;
-    std::string_view wx, wy;
+        return {};
+    std::pair<std::string_view, std::string_view> found;
     for (std::size_t i = 0; i < x.size(); ++i)
         if (x[i] != y[i]) {
-            if (!wx.empty())
-                return false;
-            wx = x[i], wy = y[i];
+            if (!found.first.empty())
+                return {};
+            found = {x[i], y[i]};
         }
+    return found;
+}
+
+bool isStrayVariant(std::string_view a, std::string_view b,
+                    const std::unordered_map<std::string_view, int>& uses) {
+    const auto [wx, wy] = differingWords(a, b);
     if (wx.empty())
         return false;
     if (expandAbbreviation(wx) != wx || expandAbbreviation(wy) != wy)
@@ -253,6 +252,14 @@ NameWords analyseName(std::string_view name) {
 
     // 3. The words, with what the punctuation says of them.
     NameWords out;
+    if (first > 0) {
+        const auto end = tokens[first - 1].raw.data() + tokens[first - 1].raw.size();
+        std::string_view place(tokens[0].raw.data(),
+                               static_cast<std::size_t>(end - tokens[0].raw.data()));
+        while (!place.empty() && (place.back() == ':' || place.back() == ' '))
+            place.remove_suffix(1);
+        out.place = std::string(place);
+    }
     std::vector<std::string> folded;
     for (std::size_t i = first; i < tokens.size(); ++i) {
         std::string_view raw = tokens[i].raw;
@@ -282,8 +289,9 @@ NameWords analyseName(std::string_view name) {
         for (std::size_t k = 0; k < folded.size(); ++k) {
             NameWord w;
             w.word = std::move(folded[k]);
-            // A token of several words ("ЭКСМО-Пресс") shows each as folded.
-            w.shown = folded.size() == 1 ? std::string(trimmed) : w.word;
+            // A token of several words ("ЭКСМО-Пресс") shows each as folded,
+            // unless they are initials ("J.M.").
+            w.shown = folded.size() == 1 || allLetters ? std::string(trimmed) : w.word;
             w.inParens = tokens[i].parens;
             w.acronym = tokens[i].acronym;
             // The full stop that ends a heading ("Communism.") abbreviates nothing.
@@ -302,6 +310,7 @@ NameWords analyseName(std::string_view name) {
             words[i].word = "university";
             words[i + 1].word = "press";
             words[i].initial = words[i + 1].initial = false;
+            words[i].abbreviated = words[i + 1].abbreviated = true;
         }
     for (NameWord& w : words)
         if (!w.initial)

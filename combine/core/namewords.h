@@ -6,9 +6,11 @@
 // personal name's dates are dropped, abbreviations read as the word.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace dedupe {
@@ -29,6 +31,7 @@ struct NameWords {
     std::string coreRun;         // the core words in order, run together
     std::string coreDigits;      // the digits of the core words (as digitKey)
     bool personal = false;       // read as "Surname, Forenames, dates"
+    std::string place;           // before an ISBD " : ", as the name spells it
 };
 
 // Reads utf8Name. Thread-safe.
@@ -63,6 +66,21 @@ bool isPluralPair(std::string_view a, std::string_view b);
 // word it misspells; another number ("Wales", "Waless") only in a tenth as
 // many, since a thesaurus keeps "Opera" and "Operas", each in use, apart.
 bool isStrayForm(int uses, int otherUses, bool otherNumber);
+
+// Calls f for each blank-separated word of s (a fingerprint).
+template <class F> void forEachWord(std::string_view s, F f) {
+    for (std::size_t at = 0; at < s.size();) {
+        const std::size_t end = std::min(s.find(' ', at), s.size());
+        if (end > at)
+            f(s.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
+// The one word in which fingerprints a and b, of as many words, differ;
+// empty views when they differ otherwise.
+std::pair<std::string_view, std::string_view> differingWords(std::string_view a,
+                                                             std::string_view b);
 
 // As isStrayForm for two fingerprints, over the table's count of names that
 // use each word: true when they differ in one word, that word an

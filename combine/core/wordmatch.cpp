@@ -2,6 +2,7 @@
 #include "wordmatch.h"
 
 #include "clustering.h"
+#include "fingerprint.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,19 +65,37 @@ void linkCoreNames(const NameTable& t, std::vector<Link>& out) {
             if (nw.personal || other.personal) {
                 reason = "the same personal name, with initials or dates";
             } else {
-                // The words one name drops and the other lacks.
+                // The words one name drops and the other lacks, letter case
+                // and punctuation aside ("Press" and "press," are one).
                 const auto mine = droppedWords(nw), theirs = droppedWords(other);
+                auto keyOf = [](std::string_view w) { return fingerprint(w); };
                 std::vector<std::string_view> gone;
+                std::vector<std::string> goneKeys;
                 for (const auto* from : {&mine, &theirs})
-                    for (std::string_view w : *from)
-                        if (std::count(mine.begin(), mine.end(), w) +
-                                    std::count(theirs.begin(), theirs.end(), w) ==
-                                1 &&
-                            std::find(gone.begin(), gone.end(), w) == gone.end())
+                    for (std::string_view w : *from) {
+                        const std::string k = keyOf(w);
+                        const auto inMine = std::count_if(mine.begin(), mine.end(),
+                                                          [&](auto x) { return keyOf(x) == k; });
+                        const auto inTheirs = std::count_if(theirs.begin(), theirs.end(),
+                                                            [&](auto x) { return keyOf(x) == k; });
+                        if ((inMine == 0) != (inTheirs == 0) &&
+                            std::find(goneKeys.begin(), goneKeys.end(), k) == goneKeys.end()) {
                             gone.push_back(w);
-                if (gone.empty()) {
-                    reason = part == &nw.coreRun ? "the same words run together or apart"
-                                                 : "the same words in another order";
+                            goneKeys.push_back(k);
+                        }
+                    }
+                auto abbreviates = [](const NameWords& x) {
+                    return std::any_of(x.words.begin(), x.words.end(),
+                                       [](const NameWord& w) { return w.abbreviated; });
+                };
+                if (nw.place.empty() != other.place.empty()) {
+                    reason = "the same name without the place " +
+                             quoted(nw.place.empty() ? other.place : nw.place);
+                } else if (gone.empty()) {
+                    reason = nw.coreRun != other.coreRun ? "the same words in another order"
+                             : abbreviates(nw) || abbreviates(other)
+                                 ? "the same name, abbreviated"
+                                 : "the same words run together or apart";
                 } else {
                     reason = "the same name without ";
                     for (std::size_t g = 0; g < gone.size() && g < 3; ++g)
@@ -327,6 +346,9 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                     for (auto it = rest->begin(); it != rest->end(); ++it)
                         if (words[static_cast<std::size_t>(*it)].text.front() == c) {
                             common += words[static_cast<std::size_t>(*it)].weight;
+                            if (abbreviation.empty())
+                                abbreviation = quoted(std::string(1, c)) + " the initial of " +
+                                               quoted(words[static_cast<std::size_t>(*it)].text);
                             rest->erase(it);
                             break;
                         }
@@ -369,7 +391,8 @@ bool linkSimilarWords(const NameTable& t, int similarity, bool headings, std::ve
                 !typo.empty()           ? typo
                 : !abbreviation.empty() ? abbreviation
                 : share > 0.999
-                    ? "the same words in another order"
+                    ? (order[i] == order[u] ? "the same main words"
+                                            : "the same words in another order")
                     : quoted(t.names[i].size() < t.names[u].size() ? t.names[i] : t.names[u]) +
                           " within " +
                           quoted(t.names[i].size() < t.names[u].size() ? t.names[u] : t.names[i]);
