@@ -33,6 +33,7 @@ int main(int argc, char* argv[]) {
     const fs::path out = argv[1];
     fs::create_directories(out / "catalogue");
     fs::create_directories(out / "cmdline");
+    fs::create_directories(out / "names");
     const fs::path sound = out / "catalogue" / "sound.M17";
     fs::remove(sound);
     samplegen::Options opts;
@@ -73,6 +74,17 @@ int main(int argc, char* argv[]) {
     int n = 0;
     for (const char* t : texts)
         writeAll(out / "cmdline" / ("seed-" + std::to_string(++n)), t);
+    // Names a line, after a first byte that chooses the finder's mode.
+    const char* lists[] = {
+        "\x01"
+        "Acme\nAcme Inc.\nThe Acme Press\nLondon : Acme,\nAcme-Hill\nAcmeHill",
+        "\x02J. Q. Smith\nSmith\nSmith, John Q.\nSmith, John Quincy, 1900-1980\nSGCE\n"
+        "Society of Glass and Ceramic Engineers (SGCE)",
+        "\x03Opera\nOperas\nHistory -- 20th century\nHistroy -- 20th centuries\n"
+        "Readers (Elementary)\nReaders.\n\xd0\xad\xd0\x9a\xd0\xa1\xd0\x9c\xd0\x9e-Press"};
+    n = 0;
+    for (const char* t : lists)
+        writeAll(out / "names" / ("seed-" + std::to_string(++n)), t);
     std::printf("seeds written to %s\n", out.c_str());
     return 0;
 }

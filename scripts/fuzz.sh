@@ -10,7 +10,7 @@
 # Usage: scripts/fuzz.sh [-j JOBS] [-k] [-m] [FUZZ_BUILD_DIR] [SECONDS] [TARGET...]
 #   FUZZ_BUILD_DIR  default build/fuzzing (a build of its own, apart from build/)
 #   SECONDS         per target, default 60
-#   TARGET          any of open repair cmdline, default all three
+#   TARGET          any of open repair cmdline names, default all four
 #   -j JOBS  runs up to JOBS targets at once (default 1)
 #   -k       keeps going after a fault (libFuzzer's fork mode): every fault's
 #            input is saved and the run goes on to its end; it still fails then
@@ -38,9 +38,9 @@ seconds=${2:-60}
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || usage
 shift $(( $# > 2 ? 2 : $# ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(open repair cmdline)
+[ ${#targets[@]} -gt 0 ] || targets=(open repair cmdline names)
 for t in "${targets[@]}"; do
-    case $t in open | repair | cmdline) ;; *) echo "fuzz: no target '$t'" >&2; usage ;; esac
+    case $t in open | repair | cmdline | names) ;; *) echo "fuzz: no target '$t'" >&2; usage ;; esac
 done
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
@@ -64,7 +64,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 limits=(-timeout=5 -rss_limit_mb=2048)
 committed=$build/fuzz/committed-corpus # where the build unpacks fuzz/corpus/*.tar.xz
 
-seedsOf() { case $1 in cmdline) echo "$build/seeds/cmdline" ;; *) echo "$build/seeds/catalogue" ;; esac; }
+seedsOf() { case $1 in cmdline | names) echo "$build/seeds/$1" ;; *) echo "$build/seeds/catalogue" ;; esac; }
 
 # Fuzzes target $1; its log is fuzz-$1.log. Exit status 0 when no fault was found.
 fuzzOne() {
