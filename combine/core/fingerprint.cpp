@@ -7,6 +7,7 @@
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
 #include <unicode/uscript.h>
+#include <unicode/uversion.h>
 
 #include <algorithm>
 #include <cstring>
@@ -277,6 +278,14 @@ std::string asciiOnlyFingerprint(std::string_view utf8Name) {
     std::string key;
     keyOfAscii(ascii, key);
     return key;
+}
+
+std::string icuVersion() {
+    UVersionInfo version;
+    u_getVersion(version);
+    char text[U_MAX_VERSION_STRING_LENGTH] = {};
+    u_versionToString(version, text);
+    return text;
 }
 
 } // namespace dedupe

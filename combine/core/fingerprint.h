@@ -21,6 +21,10 @@ void fingerprintInto(std::string_view utf8Name, std::string& out,
 // joined by blanks. Names whose numbers differ never share a cluster.
 std::string digitKey(std::string_view fingerprint);
 
+// The version of the ICU library that folds the names, as it names itself at
+// run time ("72.1"). Raises nothing.
+std::string icuVersion();
+
 // True when the name holds U+FFFD, the mark of characters lost in decoding.
 bool hasReplacement(std::string_view utf8Name);
 

@@ -221,6 +221,10 @@ public:
     // Raises FileNotFound, FileInUse, ReadOnlyFile.
     std::unique_ptr<FileLock> LockDatabase(const std::string& path);
 
+    // The version of the SQLite library behind the engine, as it names
+    // itself at run time ("3.40.1"). Raises nothing.
+    std::string Version() const;
+
 private:
     friend DBEngine& DatabaseEngine();
     DBEngine();

@@ -44,6 +44,10 @@ DBEngine::DBEngine() {
     sqlite3_initialize();
 }
 
+std::string DBEngine::Version() const {
+    return sqliteText(sqlite3_libversion(), "unknown");
+}
+
 DBEngine& DatabaseEngine() {
     static DBEngine engine;
     return engine;
