@@ -1,29 +1,31 @@
-// The combine window: layout, start-up and opening of a catalogue, the end of
-// the program, the lookup lists and the combine operation.
+// The combine window: layout and menu bar, start-up and opening of a
+// catalogue, the end of the program, the lookup lists and the combine
+// operation.
 #include "frmcombine.h"
 #include "icon.h"
 
 #include "combine1.h"
 #include "countdelegate.h"
+#include "fingerprint.h"
 #include "listcounts.h"
 #include "listmenu.h"
 #include "listtips.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 #include <new>
 #include <stdexcept>
 
 namespace {
-
-// Twips to pixels at 96 dots per inch.
-constexpr int px(int twips) {
-    return twips / 15;
-}
 
 // The window's font, and the labels' larger one. Where MS Sans Serif is
 // missing the nearest sans serif face stands in.
@@ -36,6 +38,18 @@ QFont windowFont(double points) {
     f.setPointSizeF(points);
     f.setWeight(QFont::Bold);
     return f;
+}
+
+// The about box's text: the program, its version and the libraries it runs
+// on, with the versions they give at run time.
+QString aboutText() {
+    return QStringLiteral("Combine Utility, version %1\n"
+                          "Merges duplicate subjects, publishers and media types of %2 "
+                          "catalogues.\n\n"
+                          "Libraries:\nQt %3\nSQLite %4\nICU %5\nSnowball stemmer (libstemmer)")
+        .arg(QStringLiteral(PROJECT_VERSION), QString::fromUtf8(catalogue::ProductVersion),
+             QString::fromLatin1(qVersion()), ui::utf8(engine::DatabaseEngine().Version()),
+             ui::utf8(dedupe::icuVersion()));
 }
 
 engine::Recordset& openTable(const std::unique_ptr<engine::Recordset>& rs) {
@@ -58,40 +72,44 @@ frmCombine::frmCombine(QWidget* parent) : QWidget(parent) {
     pal.setColor(QPalette::WindowText, pal.color(QPalette::Text));
     setPalette(pal);
     setAutoFillBackground(true);
-    setGeometry(px(1230), px(2730), px(9150), px(3825));
-    setFixedSize(px(9150), px(3825));
+    move(px(1230), px(2730));
+    // The controls live in the client area, which the menu bar sits above:
+    // the window is as tall as both.
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(px(9150), px(3825));
 
-    Combo3 = new ComboBox(this);
+    Combo3 = new ComboBox(client);
     Combo3->setObjectName(QStringLiteral("Combo3"));
     Combo3->setGeometry(px(4800), px(360), px(2655), px(315));
 
-    Label1 = new QLabel(QStringLiteral("Combine:"), this);
+    Label1 = new QLabel(QStringLiteral("Combine:"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(px(3120), px(360), px(1575), px(255));
     Label1->setAlignment(Qt::AlignRight | Qt::AlignTop);
     Label1->setFont(windowFont(9.75));
     Label1->setTextFormat(Qt::PlainText);
 
-    Label2 = new QLabel(QStringLiteral("-->"), this);
+    Label2 = new QLabel(QStringLiteral("-->"), client);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(px(3720), px(1080), px(375), px(255));
     Label2->setFont(windowFont(9.75));
     Label2->setTextFormat(Qt::PlainText);
 
-    Command1 = new QPushButton(QStringLiteral("&Done"), this);
+    Command1 = new QPushButton(QStringLiteral("&Done"), client);
     Command1->setObjectName(QStringLiteral("Command1"));
     Command1->setGeometry(px(7800), px(120), px(1215), px(495));
 
-    Command2 = new QPushButton(QStringLiteral("&Combine..."), this);
+    Command2 = new QPushButton(QStringLiteral("&Combine..."), client);
     Command2->setObjectName(QStringLiteral("Command2"));
     Command2->setGeometry(px(7680), px(1560), px(1335), px(495));
 
-    List1 = new ListBox(this);
+    List1 = new ListBox(client);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(px(240), px(960), px(3375), px(2760));
     List1->setSelectionMode(QAbstractItemView::ExtendedSelection);
 
-    List2 = new ListBox(this);
+    List2 = new ListBox(client);
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(px(4200), px(960), px(3375), px(2760));
     List2->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -123,8 +141,53 @@ frmCombine::frmCombine(QWidget* parent) : QWidget(parent) {
         new ListTips(list, *counts_, Combo3);
     }
     menu_ = new ListMenu(this, List1, List2, Combo3, *counts_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(buildMenuBar());
+    layout->addWidget(client);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     Form_Load();
+}
+
+QMenuBar* frmCombine::buildMenuBar() {
+    auto* bar = new QMenuBar(this);
+    bar->setObjectName(QStringLiteral("menuBar"));
+    // The menus in the system's menu font, not the window's.
+    bar->setFont(QApplication::font(bar));
+    const ListMenu::Actions a = menu_->actions();
+    auto* help = new QAction(QStringLiteral("&Contents"), this);
+    help->setObjectName(QStringLiteral("actionHelpContents"));
+    help->setShortcut(QKeySequence(Qt::Key_F1));
+    help->setShortcutContext(Qt::WindowShortcut);
+    auto* about = new QAction(QStringLiteral("&About"), this);
+    about->setObjectName(QStringLiteral("actionAbout"));
+    addAction(help);
+    connect(help, &QAction::triggered, this, &frmCombine::mnuHelpContents_Click);
+    connect(about, &QAction::triggered, this, &frmCombine::mnuHelpAbout_Click);
+
+    // The entries in their menus' order; no title takes Alt+D or Alt+C,
+    // which belong to the buttons.
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+    edit->addAction(a.undo);
+    // Redo and Rename Entry... follow Undo.
+    edit->addAction(a.likeThis);
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    view->addAction(a.showCounts);
+    // Show Items... follows Show Item Counts.
+    QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
+    tools->addAction(a.findDuplicates);
+    // Unused Entries... and Clear Repeated Subjects... come before History...
+    tools->addAction(a.history);
+    QMenu* helpMenu = bar->addMenu(QStringLiteral("&Help"));
+    helpMenu->addAction(help);
+    helpMenu->addAction(about);
+    for (QMenu* m : {edit, view, tools, helpMenu}) {
+        m->setToolTipsVisible(true);
+        connect(m, &QMenu::aboutToShow, menu_, &ListMenu::updateActions);
+    }
+    return bar;
 }
 
 void frmCombine::setStartupPath(const QString& path) {
@@ -279,6 +342,16 @@ void frmCombine::Form_Unload() {
         rsPublishers.reset();
         rsSubjects.reset();
         dbCatalogue.reset();
+    });
+}
+
+void frmCombine::mnuHelpContents_Click() {
+    atEdge([&] { ui::showHelp(this, QStringLiteral("M17.HLP"), ui::HelpContentsCommand, 0); });
+}
+
+void frmCombine::mnuHelpAbout_Click() {
+    atEdge([&] {
+        ui::msgBox(this, aboutText(), ui::mb::Information, QStringLiteral("About ") + ui::AppTitle);
     });
 }
 

@@ -1,5 +1,5 @@
-// The combine window: its controls, the opening of a catalogue, the lookup
-// lists and the combine operation.
+// The combine window: its controls below a menu bar, the opening of a
+// catalogue, the lookup lists and the combine operation.
 #pragma once
 
 #include "engine.h"
@@ -15,6 +15,7 @@
 #include <vector>
 
 class QLabel;
+class QMenuBar;
 class QPushButton;
 class ListCounts;
 class ListMenu;
@@ -23,6 +24,10 @@ class frmCombine : public QWidget {
     Q_OBJECT
 public:
     explicit frmCombine(QWidget* parent = nullptr);
+
+    // Twips to pixels at 96 dots per inch: the controls' places and sizes
+    // within the client area, below the menu bar, are given in twips.
+    static constexpr int px(int twips) { return twips / 15; }
 
     // A catalogue path given on the command line: the first activation takes
     // it as the open dialog's answer; relative paths count from the current
@@ -63,6 +68,9 @@ public slots:
     void Command1_Click();
     void Combo3_Click();
     void Command2_Click();
+    // The help file's contents, and the about box.
+    void mnuHelpContents_Click();
+    void mnuHelpAbout_Click();
 
 signals:
     // An operation on the catalogue has been committed.
@@ -83,6 +91,10 @@ private:
     };
 
     template <class Body> void atEdge(Body&& body);
+
+    // The menu bar above the client area, offering the lists' menu's actions
+    // and the help.
+    QMenuBar* buildMenuBar();
 
     void SelectCatalogue();
     bool OpenCatalogue(const QString& path);

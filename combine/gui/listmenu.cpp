@@ -16,6 +16,8 @@
 #include <QAction>
 #include <QMenu>
 
+#include <map>
+
 namespace {
 
 // Runs body; an engine error is shown with what it means for the
@@ -37,18 +39,37 @@ template <class Body> void reporting(QWidget* parent, const QString& what, Body&
     }
 }
 
+// The word that names a step of the history in the undo entry, by the
+// step's kind; a kind without a word leaves the entry as "Undo".
+QString stepWord(const std::string& kind) {
+    static const std::map<std::string, QString> words = {
+        {"combine", QStringLiteral("Combine")},
+    };
+    const auto word = words.find(kind);
+    return word == words.end() ? QString() : word->second;
+}
+
+// Enables the action when there is no reason against it; its tooltip gives
+// the reason, or else the action's own text.
+void because(QAction* action, const QString& reason) {
+    action->setEnabled(reason.isEmpty());
+    action->setToolTip(reason.isEmpty() ? action->text().remove(u'&') : reason);
+}
+
 } // namespace
 
 ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3,
                    ListCounts& counts)
     : QObject(window), window_(window), list1_(list1), list2_(list2), combo3_(combo3),
       counts_(counts) {
-    undo_ = new QAction(QStringLiteral("&Undo Last Combine"), window);
+    undo_ = new QAction(QStringLiteral("&Undo"), window);
     undo_->setObjectName(QStringLiteral("actionUndoLastCombine"));
     undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     undo_->setShortcutContext(Qt::WindowShortcut);
     history_ = new QAction(QStringLiteral("&History..."), window);
     history_->setObjectName(QStringLiteral("actionHistory"));
+    history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    history_->setShortcutContext(Qt::WindowShortcut);
     window->addAction(undo_);
     window->addAction(history_);
     connect(undo_, &QAction::triggered, this, &ListMenu::undoLastCombine);
@@ -79,12 +100,18 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     connect(combo3, &ComboBox::Click, this, showCounts);
     connect(findDuplicates_, &QAction::triggered, this, &ListMenu::findDuplicates);
     connect(likeThis_, &QAction::triggered, this, &ListMenu::markLikeThis);
+    // The shortcuts work without the menu: the actions follow every change.
+    connect(combo3, &ComboBox::Click, this, &ListMenu::updateActions);
+    connect(window, &frmCombine::changed, this, &ListMenu::updateActions);
+    connect(list2->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ListMenu::updateListActions);
 
     for (ListBox* list : {list1, list2}) {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(list, &QWidget::customContextMenuRequested, this,
                 [this, list](const QPoint& pos) { showMenu(list, pos); });
     }
+    updateActions();
 }
 
 std::vector<dupes::Entry> ListMenu::entries() const {
@@ -97,40 +124,51 @@ std::vector<dupes::Entry> ListMenu::entries() const {
 }
 
 void ListMenu::updateActions() {
-    bool open = dbCatalogue && dbCatalogue->IsOpen();
-    QString why;
+    const bool open = dbCatalogue && dbCatalogue->IsOpen();
+    QString noHistory = open ? QString() : QStringLiteral("No catalogue is open.");
+    QString noUndo;
+    QString undoText = QStringLiteral("&Undo");
     if (open) {
         try {
             const history::Status s = history::Inspect(*dbCatalogue);
             if (s.state == history::State::NoItemKey) {
-                open = false;
-                why = ui::utf8(s.reason);
-                why[0] = why[0].toUpper();
-                why += u'.';
+                noHistory = ui::utf8(s.reason);
+                noHistory[0] = noHistory[0].toUpper();
+                noHistory += u'.';
+            } else if (const auto step = history::LastUndoable(*dbCatalogue)) {
+                if (const QString word = stepWord(step->kind); !word.isEmpty())
+                    undoText += u' ' + word;
+            } else {
+                noUndo = QStringLiteral("There is no combine to undo in this catalogue.");
             }
-        } catch (const engine::Error& e) {
+        } catch (const std::exception&) {
             // The actions themselves report what is wrong.
-            Q_UNUSED(e);
         }
     }
-    for (QAction* a : {undo_, history_}) {
-        a->setEnabled(open);
-        a->setToolTip(why.isEmpty() ? a->text().remove(u'&') : why);
-    }
+    undo_->setText(undoText);
+    because(undo_, noHistory.isEmpty() ? noUndo : noHistory);
+    because(history_, noHistory);
+    updateListActions();
+}
+
+void ListMenu::updateListActions() {
+    const bool listed = dbCatalogue && list1_->ListCount() > 1;
+    because(findDuplicates_,
+            listed ? QString() : QStringLiteral("There are no entries to look through."));
+    because(likeThis_, listed && (menuRow_ > 0 || list2_->ListIndex() > 0)
+                           ? QString()
+                           : QStringLiteral("Choose an entry in the right list."));
 }
 
 void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
     if (ui::programEnded())
         return;
-    updateActions();
     QMenu menu(list);
     menu.setObjectName(QStringLiteral("listMenu"));
     menu.setToolTipsVisible(true);
     const QModelIndex under = list->indexAt(pos);
     menuRow_ = under.isValid() ? list->model()->logical(under.row()) : -1;
-    const bool listed = list1_->ListCount() > 1;
-    findDuplicates_->setEnabled(listed);
-    likeThis_->setEnabled(listed && (menuRow_ > 0 || list2_->ListIndex() > 0));
+    updateActions();
     menu.addAction(undo_);
     menu.addAction(history_);
     menu.addSeparator();
@@ -241,6 +279,8 @@ void ListMenu::showHistory() {
         else
             box.exec();
     });
+    // A forgotten history leaves nothing to undo.
+    updateActions();
 }
 
 void ListMenu::markInLists(const std::vector<int>& rows, int target, bool withTarget) {

@@ -33,6 +33,17 @@ public:
     // Tests set this to drive a dialog of the menu instead of showing it modally.
     static inline std::function<void(QDialog&)> onDialog;
 
+    // The menu's actions, which the window's menu bar offers too: one action
+    // each, with one shortcut and one enabled state wherever it is shown.
+    struct Actions {
+        QAction* undo;
+        QAction* history;
+        QAction* showCounts;
+        QAction* findDuplicates;
+        QAction* likeThis;
+    };
+    Actions actions() const { return {undo_, history_, showCounts_, findDuplicates_, likeThis_}; }
+
 public slots:
     // Event procedures of the menu. Each reports its failures in a message
     // box and leaves the catalogue as it was; none ends the program.
@@ -43,8 +54,12 @@ public slots:
     // the menu (or List2's current row) and makes that entry List2's current row.
     void markLikeThis();
 
-    // Brings the actions in line with the open catalogue.
+    // Brings the actions in line with the open catalogue, the lists and the
+    // row under the menu: each disabled where it cannot work, its tooltip
+    // saying why, and the undo naming the step it would undo.
     void updateActions();
+    // The same for the actions that depend on the lists alone.
+    void updateListActions();
 
 private:
     void showMenu(ListBox* list, const QPoint& pos);

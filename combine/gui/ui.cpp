@@ -12,11 +12,15 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHBoxLayout>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTextStream>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,17 +77,35 @@ private:
     const CommonDialog& settings_;
 };
 
-void showHelpWindow(QWidget* parent, const HelpTopic& topic) {
+// Shows the topics in a modal window, the list of their titles beside the
+// text of the one chosen; current is the one chosen first. Expects current
+// to index topics.
+void showHelpWindow(QWidget* parent, const std::vector<HelpTopic>& topics, size_t current) {
     QDialog box(parent);
-    box.setWindowTitle(topic.title);
+    box.setObjectName(QStringLiteral("helpWindow"));
     auto* layout = new QVBoxLayout(&box);
+    auto* panes = new QHBoxLayout;
+    auto* list = new QListWidget(&box);
+    list->setObjectName(QStringLiteral("helpTopics"));
+    for (const HelpTopic& topic : topics)
+        list->addItem(topic.title);
+    list->setFixedWidth(190);
     auto* text = new QTextBrowser(&box);
-    text->setPlainText(topic.text);
-    layout->addWidget(text);
+    text->setObjectName(QStringLiteral("helpText"));
+    QObject::connect(list, &QListWidget::currentRowChanged, &box, [&](int row) {
+        if (row < 0)
+            return;
+        box.setWindowTitle(topics[static_cast<size_t>(row)].title);
+        text->setPlainText(topics[static_cast<size_t>(row)].text);
+    });
+    list->setCurrentRow(static_cast<int>(current));
+    panes->addWidget(list);
+    panes->addWidget(text);
+    layout->addLayout(panes);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &box);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
     layout->addWidget(buttons);
-    box.resize(420, 300);
+    box.resize(640, 360);
     box.exec();
 }
 
@@ -198,40 +220,54 @@ void reportUnhandledError(QWidget* parent, long number, const QString& text) {
     endProgram(1);
 }
 
-std::optional<HelpTopic> readHelpTopic(const QString& path, long context) {
+std::vector<HelpTopic> readHelpTopics(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return std::nullopt;
+        return {};
     QTextStream in(&file);
-    std::optional<HelpTopic> found;
+    std::vector<HelpTopic> topics;
+    bool inTopic = false;
     QStringList lines;
+    // The lines gathered become the text of the topic read last.
+    auto endTopic = [&] {
+        while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
+            lines.removeLast();
+        while (!lines.isEmpty() && lines.first().trimmed().isEmpty())
+            lines.removeFirst();
+        if (inTopic)
+            topics.back().text = lines.join(u'\n');
+        lines.clear();
+        inTopic = false;
+    };
     while (!in.atEnd()) {
         const QString line = in.readLine();
         if (line.startsWith(u';'))
             continue;
         if (line.startsWith(u'@')) {
-            if (found)
-                break;
+            endTopic();
             const QString head = line.mid(1);
             const qsizetype blank = head.indexOf(u' ');
             bool ok = false;
             const long number = head.left(blank < 0 ? head.size() : blank).toLong(&ok);
-            if (ok && (number == context || context <= 0))
-                found =
-                    HelpTopic{number, blank < 0 ? QString() : head.mid(blank + 1).trimmed(), {}};
+            if (ok) {
+                topics.push_back(
+                    HelpTopic{number, blank < 0 ? QString() : head.mid(blank + 1).trimmed(), {}});
+                inTopic = true;
+            }
             continue;
         }
-        if (found)
+        if (inTopic)
             lines << line;
     }
-    if (found) {
-        while (!lines.isEmpty() && lines.last().trimmed().isEmpty())
-            lines.removeLast();
-        while (!lines.isEmpty() && lines.first().trimmed().isEmpty())
-            lines.removeFirst();
-        found->text = lines.join(u'\n');
-    }
-    return found;
+    endTopic();
+    return topics;
+}
+
+std::optional<HelpTopic> readHelpTopic(const QString& path, long context) {
+    for (HelpTopic& topic : readHelpTopics(path))
+        if (context <= 0 || topic.context == context)
+            return std::move(topic);
+    return std::nullopt;
 }
 
 QStringList helpFolders(const QString& programDir) {
@@ -265,13 +301,18 @@ void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long he
     const std::optional<QString> found = locateHelpFile(helpFile, folders);
     const QString path = found ? *found : QDir(folders.first()).filePath(helpFile);
     // Command 1 names a topic; any other command shows the file's first one.
-    const long context = helpCommand == 1 ? helpContext : 0;
-    const std::optional<HelpTopic> topic =
-        found ? readHelpTopic(path, context) : std::optional<HelpTopic>();
+    const long context = helpCommand == HelpTopicCommand ? helpContext : 0;
+    const std::vector<HelpTopic> topics = found ? readHelpTopics(path) : std::vector<HelpTopic>();
+    const auto topic = std::ranges::find_if(
+        topics, [&](const HelpTopic& t) { return context <= 0 || t.context == context; });
+    const bool shown = topic != topics.end();
     if (seam().testing) {
-        seam().helps.push_back(
-            {path, context, topic ? topic->title : QString(), topic ? topic->text : QString()});
-        if (topic)
+        QStringList titles;
+        for (const HelpTopic& t : topics)
+            titles << t.title;
+        seam().helps.push_back({path, context, shown ? topic->title : QString(),
+                                shown ? topic->text : QString(), titles});
+        if (shown)
             return;
     }
     if (!found) {
@@ -284,7 +325,7 @@ void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long he
                mb::Exclamation);
         return;
     }
-    if (!topic) {
+    if (!shown) {
         msgBox(parent,
                QStringLiteral("The help topic %1 cannot be found in the help file '%2'.")
                    .arg(helpContext)
@@ -292,7 +333,7 @@ void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long he
                mb::Exclamation);
         return;
     }
-    showHelpWindow(parent, *topic);
+    showHelpWindow(parent, topics, static_cast<size_t>(topic - topics.begin()));
 }
 
 QString CommonDialog::resolve(const QString& typed) const {

@@ -62,12 +62,14 @@ struct ShownDialog {
     bool cancelError = false;
 };
 
-// One help topic as it was shown.
+// One help topic as it was shown, with the titles of every topic of its
+// file, which the help window lists to choose from.
 struct ShownHelp {
     QString file;
     long context = 0;
     QString title;
     QString text;
+    QStringList topics;
 };
 
 // What a test sets up in advance and reads back afterwards. When testing is
@@ -126,9 +128,12 @@ struct HelpTopic {
     QString text;
 };
 
-// Reads the topic with the given context number from a help file: lines
-// starting "@<number> <title>" open a topic, lines starting ";" are comments.
-// Returns nullopt when the file cannot be read or has no such topic.
+// Reads every topic of a help file, in the file's order: lines starting
+// "@<number> <title>" open a topic, lines starting ";" are comments. Empty
+// when the file cannot be read.
+std::vector<HelpTopic> readHelpTopics(const QString& path);
+// The topic with the given context number (the first topic for 0), or
+// nullopt when the file cannot be read or has no such topic.
 std::optional<HelpTopic> readHelpTopic(const QString& path, long context);
 
 // The folders in which a relative help file name is looked for, in this
@@ -141,10 +146,16 @@ QStringList helpFolders(const QString& programDir);
 // there is no such file.
 std::optional<QString> locateHelpFile(const QString& helpFile, const QStringList& folders);
 
-// Shows the topic of a help file in a small modal window; a relative file
-// name is looked for in helpFolders() of the executable's folder. Command 1
-// shows a topic by its context number. A missing help file, or one without
-// the topic, gets a warning that says which instead.
+// The help commands of showHelp: a topic by its context number, or the
+// contents (the file's first topic).
+constexpr int HelpTopicCommand = 1;
+constexpr int HelpContentsCommand = 3;
+
+// Shows a help file in a modal window: the list of its topics to choose
+// from and the text of the one chosen, at first the topic of the command.
+// A relative file name is looked for in helpFolders() of the executable's
+// folder. A missing help file, or one without the topic, gets a warning that
+// says which instead.
 void showHelp(QWidget* parent, const QString& helpFile, int helpCommand, long helpContext);
 
 // The error number and text of a cancelled open dialog.

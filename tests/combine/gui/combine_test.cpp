@@ -156,18 +156,21 @@ TEST_F(WindowTest, CombineButton) {
     }
 }
 
-// The undo asks first, No leaving the file as it was; Yes undoes and refills.
+// The undo names the step it would undo, or is disabled saying why; it asks
+// first, No leaving the file as it was; Yes undoes and refills.
 TEST_F(WindowTest, UndoAsksThenRefillsAndDialogForgets) {
     const std::string path = writeHistorySample(dir / "Books.M17");
     auto w = startWindow({path});
     auto* undo = w->findChild<QAction*>("actionUndoLastCombine");
-    EXPECT_TRUE(undo->text() == "&Undo Last Combine" && undo->shortcut() == QKeySequence("Ctrl+Z"));
+    auto entry = [&] { return std::tuple(undo->text(), undo->isEnabled(), undo->toolTip()); };
+    const auto noUndo = std::tuple(QString("&Undo"), false,
+                                   QString("There is no combine to undo in this catalogue."));
+    EXPECT_EQ(entry(), noUndo);
     ListBox *l1 = list(*w, "List1"), *l2 = list(*w, "List2");
-    press(*w, "actionUndoLastCombine");
-    EXPECT_EQ(ui::seam().messages.back().text, "There is no combine to undo in this catalogue.");
     mark(*w, {"Computer", "Computing"}, "Computers");
     press(*w, "Command2", {ui::mb::Yes});
     EXPECT_EQ(rowOf(l1, "Computer"), -1);
+    EXPECT_EQ(entry(), std::tuple(QString("&Undo Combine"), true, QString("Undo Combine")));
     const Dump combined = dump(*dbCatalogue, true);
     press(*w, "actionUndoLastCombine", {ui::mb::No});
     const ui::ShownMessage ask = ui::seam().messages.back();
@@ -184,6 +187,7 @@ TEST_F(WindowTest, UndoAsksThenRefillsAndDialogForgets) {
               "The combine was undone: 5 items got their old entries back and 2 entries came "
               "back.");
     EXPECT_TRUE(rowOf(l1, "Computer") > 0 && rowOf(l2, "Computing") > 0);
+    EXPECT_EQ(entry(), noUndo);
     int rows = -1, left = -1;
     ListMenu::onDialog = [&](QDialog& d) {
         EXPECT_EQ(d.objectName(), "frmHistory");
@@ -379,19 +383,22 @@ TEST_F(Duplicates, BatchCombineAndUndo) {
     EXPECT_EQ(dump(path, false), before);
 }
 
-// Entries like the current one; a category with only the blank row.
+// Entries like the current one, only once one is chosen; a category with
+// only the blank row has no duplicates to look for.
 TEST_F(Duplicates, LikeThisAndEmptyCategory) {
     auto w = startWindow({catalogue("B.M17", {})});
     ListBox *l1 = list(*w, "List1"), *l2 = list(*w, "List2");
+    auto* likeThis = w->findChild<QAction*>("actionMarkEntriesLikeThis");
+    EXPECT_EQ(std::pair(likeThis->isEnabled(), likeThis->toolTip()),
+              std::pair(false, QString("Choose an entry in the right list.")));
     l2->SetListIndex(rowOf(l2, "Harper & Row"));
     press(*w, "actionMarkEntriesLikeThis");
     EXPECT_EQ(markedTexts(l1), QStringList({"Harper & Row", "Harper and Row :"}));
     EXPECT_EQ(l2->List(l2->ListIndex()), "Harper & Row");
     chooseCategory(*w, 2);
-    withFinder(*w, [](frmDuplicates& f) {
-        EXPECT_EQ(f.findChild<QTreeWidget*>("ClusterTree")->topLevelItemCount(), 0);
-        EXPECT_FALSE(f.findChild<QPushButton*>("combineButton")->isEnabled());
-    });
+    auto* find = w->findChild<QAction*>("actionFindDuplicates");
+    EXPECT_EQ(std::pair(find->isEnabled(), find->toolTip()),
+              std::pair(false, QString("There are no entries to look through.")));
 }
 
 // The finder opens on the suggested clusters, expanded, the sure ones

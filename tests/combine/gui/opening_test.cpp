@@ -183,7 +183,7 @@ TEST_F(Opening, RealDialog) {
     EXPECT_TRUE(filters[0].contains("(*.M17)") && filters[2].contains("(*.MRV)"));
     const auto& seam = ui::seam();
     ASSERT_EQ(seam.helps.size(), 1u);
-    EXPECT_TRUE(seam.helps[0].context == 240 && !seam.helps[0].title.isEmpty() &&
+    EXPECT_TRUE(seam.helps[0].context == 240 && seam.helps[0].title == "Choosing a catalogue" &&
                 !seam.helps[0].text.isEmpty());
     EXPECT_TRUE(stayedOpen);
     EXPECT_EQ(shown(), QStringList{dialogTitle + " | warning | " + locked + qs(readOnly)});
