@@ -110,15 +110,6 @@ const std::vector<TableShape>& shapes() {
     return all;
 }
 
-std::vector<std::string> columnsOf(Database& db, const std::string& table) {
-    Query q(db, "SELECT name FROM pragma_table_info(?1)");
-    q.Bind(1, table);
-    std::vector<std::string> out;
-    while (q.Step())
-        out.push_back(q.Text(0));
-    return out;
-}
-
 // True when table is an ordinary rowid table (not WITHOUT ROWID).
 bool hasRowid(Database& db, const std::string& table) {
     Query q(db, "SELECT 1 FROM pragma_index_list(?1) WHERE origin = 'pk'");
@@ -155,6 +146,15 @@ std::string itemKey(Database& db) {
 }
 
 } // namespace
+
+std::vector<std::string> ColumnsOf(Database& db, const std::string& table) {
+    Query q(db, "SELECT name FROM pragma_table_info(?1)");
+    q.Bind(1, table);
+    std::vector<std::string> out;
+    while (q.Step())
+        out.push_back(q.Text(0));
+    return out;
+}
 
 bool TableExists(Database& db, const std::string& name) {
     Query q(db, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1");
@@ -194,7 +194,7 @@ void recordMerge(Recorder& r, const catalogue::Category& cat, int merge, const M
             q.BindNull(7);
         q.Run();
     }
-    for (const std::string& field : columnsOf(db, cat.table)) {
+    for (const std::string& field : ColumnsOf(db, cat.table)) {
         Query q(db, "INSERT INTO combine_history_entries (step, merge, entry, field, value) "
                     "SELECT ?1, ?2, rowid, ?3, " +
                         engine::QuoteName(field) + " FROM " + engine::QuoteName(cat.table) +
@@ -257,7 +257,7 @@ Status Inspect(Database& db) {
         if (!TableExists(db, t.name))
             continue;
         ++present;
-        if (columnsOf(db, t.name) != t.columns && wrong.empty())
+        if (ColumnsOf(db, t.name) != t.columns && wrong.empty())
             wrong = "the table " + t.name + " does not have the fields of a combine history";
     }
     if (present > 0 && present < static_cast<int>(shapes().size()) && wrong.empty())
@@ -399,6 +399,55 @@ std::optional<StepInfo> LastUndoable(Database& db) {
         if (s.kind == "combine" && !s.undoneAt)
             return std::move(s);
     return std::nullopt;
+}
+
+std::map<std::int32_t, std::string> KnownAs(Database& db, const catalogue::Category& cat) {
+    if (Inspect(db).state == State::Damaged || !TableExists(db, StepsTable))
+        return {};
+    // One row per deleted entry, with its code and name, in the order the merges ran.
+    Query q(db, "SELECT m.step, m.target_code, h.at, c.value, n.value "
+                "FROM combine_history h JOIN combine_history_merges m ON m.step = h.step "
+                "JOIN combine_history_entries c ON c.step = m.step AND c.merge = m.merge "
+                "AND c.field = ?2 LEFT JOIN combine_history_entries n ON n.step = c.step "
+                "AND n.merge = c.merge AND n.entry = c.entry AND n.field = ?3 "
+                "WHERE h.kind = 'combine' AND h.undone_at IS NULL AND h.category = ?1 "
+                "ORDER BY m.step, m.merge, c.entry");
+    q.Bind(1, cat.word).Bind(2, cat.codeField).Bind(3, cat.nameField);
+    struct Name {
+        long long step;
+        std::string text, day;
+    };
+    std::map<std::int32_t, std::vector<Name>> known;
+    while (q.Step()) {
+        const auto target = static_cast<std::int32_t>(q.Integer(1));
+        const auto code = static_cast<std::int32_t>(q.Integer(3));
+        std::vector<Name> names;
+        // What the merged entry was known by passes to the target, with its own name.
+        if (const auto it = known.find(code); it != known.end()) {
+            names = std::move(it->second);
+            known.erase(it);
+        }
+        if (!q.IsNull(4) && !q.Text(4).empty())
+            names.push_back({q.Integer(0), q.Text(4), q.Text(2).substr(0, 10)});
+        if (target != -1 && code != target && !names.empty())
+            known[target].insert(known[target].end(), names.begin(), names.end());
+    }
+    std::map<std::int32_t, std::string> out;
+    for (auto& [code, names] : known) {
+        std::stable_sort(names.begin(), names.end(),
+                         [](const Name& a, const Name& b) { return a.step < b.step; });
+        std::string text = "Also entered as: ";
+        for (size_t i = 0; i < names.size(); ++i) {
+            text += (i == 0                             ? "'"
+                     : names[i - 1].day == names[i].day ? ", '"
+                                                        : "; '") +
+                    names[i].text + "'";
+            if (i + 1 == names.size() || names[i + 1].day != names[i].day)
+                text += " (combined " + names[i].day + ")";
+        }
+        out.emplace(code, std::move(text));
+    }
+    return out;
 }
 
 namespace {

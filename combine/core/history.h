@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +36,8 @@ struct Merge {
 std::string NowUtc();
 // True when the catalogue has a table of that name.
 bool TableExists(engine::Database& db, const std::string& name);
+// The fields of a table, in stored order; none for a table that is not there.
+std::vector<std::string> ColumnsOf(engine::Database& db, const std::string& table);
 
 // The codes in decimal form with ", " between neighbours.
 std::string CodesText(const std::vector<std::int32_t>& codes);
@@ -134,6 +137,15 @@ UndoOutcome Undo(engine::Database& db, const StepInfo& step);
 // Empties the history tables, inside the caller's transaction. Raises
 // HistoryDamaged for tables that are not a history.
 void Forget(engine::Database& db);
+
+// What each entry of category was also known by, by its code: the names of
+// the entries combined into it by combines not undone, followed through
+// later combines, with the day of each combine, e.g. "Also entered as:
+// 'Acme Inc.', 'Acme Co.' (combined 2026-12-07)". Entries without such
+// names are not in the map; a catalogue without a history, or with one
+// damaged, gives none. Raises the engine's errors.
+std::map<std::int32_t, std::string> KnownAs(engine::Database& db,
+                                            const catalogue::Category& category);
 
 // The item keys of a recorded column, delta-encoded (exposed for tests):
 // the first key zigzag-encoded, then each gap to the next, all as unsigned

@@ -175,7 +175,7 @@ QMenuBar* frmCombine::buildMenuBar() {
     edit->addAction(a.likeThis);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->addAction(a.showCounts);
-    // Show Items... follows Show Item Counts.
+    view->addAction(a.showItems);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->addAction(a.findDuplicates);
     // Unused Entries... and Clear Repeated Subjects... come before History...

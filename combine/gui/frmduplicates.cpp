@@ -90,6 +90,9 @@ frmDuplicates::frmDuplicates(QWidget* parent, const QString& caption,
     ruledOutButton_ = new QPushButton(QStringLiteral("&Ruled Out..."), this);
     ruledOutButton_->setObjectName(QStringLiteral("ruledOutButton"));
     ruledOutButton_->setToolTip(QStringLiteral("The pairs ruled out as not duplicates"));
+    showItemsButton_ = new QPushButton(QStringLiteral("Show &Items..."), this);
+    showItemsButton_->setObjectName(QStringLiteral("showItemsButton"));
+    showItemsButton_->setToolTip(QStringLiteral("The items that refer to the current member"));
 
     auto* buttons = new QDialogButtonBox(this);
     targetButton_ =
@@ -120,6 +123,7 @@ frmDuplicates::frmDuplicates(QWidget* parent, const QString& caption,
     listRow->addStretch(1);
     listRow->addWidget(notDuplicatesButton_);
     listRow->addWidget(ruledOutButton_);
+    listRow->addWidget(showItemsButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(busyRow);
@@ -140,6 +144,7 @@ frmDuplicates::frmDuplicates(QWidget* parent, const QString& caption,
     connect(uncheckAllButton_, &QPushButton::clicked, this, [this] { checkAll(false); });
     connect(notDuplicatesButton_, &QPushButton::clicked, this, &frmDuplicates::notDuplicates);
     connect(ruledOutButton_, &QPushButton::clicked, this, &frmDuplicates::showRuledOut);
+    connect(showItemsButton_, &QPushButton::clicked, this, &frmDuplicates::showItems);
     connect(tree_, &QWidget::customContextMenuRequested, this, &frmDuplicates::showMenu);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
         if (item->parent())
@@ -423,6 +428,14 @@ void frmDuplicates::showRuledOut() {
     box->open();
 }
 
+void frmDuplicates::showItems() {
+    QTreeWidgetItem* item = tree_->currentItem();
+    if (!item || !item->parent() || !actions_.showItems)
+        return;
+    const dupes::Group& g = groups_[static_cast<size_t>(item->data(0, GroupRole).toInt())];
+    actions_.showItems(g.members[static_cast<size_t>(item->data(0, MemberRole).toInt())].entry);
+}
+
 bool frmDuplicates::eventFilter(QObject* watched, QEvent* event) {
     if (watched != tree_ || event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
@@ -459,7 +472,8 @@ void frmDuplicates::showMenu(const QPoint& pos) {
     const std::pair<QPushButton*, QString> entries[] = {
         {notDuplicatesButton_, QStringLiteral("Del")},
         {markButton_, QStringLiteral("Enter")},
-        {targetButton_, QString()}};
+        {targetButton_, QString()},
+        {showItemsButton_, QString()}};
     for (const auto& [button, key] : entries) {
         QString text = button->text();
         if (!key.isEmpty())
@@ -484,4 +498,5 @@ void frmDuplicates::updateButtons() {
     markButton_->setEnabled(idle && current);
     notDuplicatesButton_->setEnabled(idle && current);
     targetButton_->setEnabled(idle && current && current->parent());
+    showItemsButton_->setEnabled(idle && current && current->parent() && actions_.showItems);
 }

@@ -35,6 +35,8 @@ public:
         std::function<std::vector<ruledout::Pair>()> ruledOut;
         std::function<bool(const std::vector<ruledout::Pair>&)> ruleOut;
         std::function<bool(const std::vector<ruledout::Pair>&)> takeBack;
+        // Shows the items of the entry at that position of the entries.
+        std::function<void(int)> showItems;
         // The settings every search starts from (dupes::SettingsFor).
         dedupe::Settings base;
     };
@@ -65,6 +67,8 @@ public:
     void checkAll(bool on);
     // Opens the list of the pairs ruled out, whose taking back finds anew.
     void showRuledOut();
+    // Shows the items of the member under the tree's current row.
+    void showItems();
 
 signals:
     void found();
@@ -117,4 +121,5 @@ private:
     QPushButton* markButton_;
     QPushButton* combineButton_;
     QPushButton* targetButton_;
+    QPushButton* showItemsButton_;
 };

@@ -1,5 +1,7 @@
-// The item counts that the lookup lists show: counted per category when first
-// asked for, then kept up to date from each change the window announces.
+// The item counts that the lookup lists show, and the names their entries
+// were also known by: the counts counted per category when first asked for,
+// then kept up to date from each change the window announces; the names read
+// anew after each change.
 #pragma once
 
 #include "itemcounts.h"
@@ -9,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <string>
 
 class ComboBox;
 class frmCombine;
@@ -31,9 +34,17 @@ public:
     // the category on show; none for the blank row.
     std::optional<long long> shown(std::int32_t code) const;
 
+    // What the entries of the category at comboIndex were also known by
+    // (history::KnownAs), read when first asked for after a change. Raises
+    // as countsFor does.
+    const std::map<std::int32_t, std::string>& knownAs(int comboIndex);
+    // The combine history has changed outside the window's announcements.
+    void historyChanged() { knownAs_.clear(); }
+
 private:
     frmCombine* window_;
     ComboBox* combo3_;
     bool visible_ = false;
     std::map<int, ItemCounts> counts_;
+    std::map<int, std::map<std::int32_t, std::string>> knownAs_;
 };

@@ -6,6 +6,7 @@
 #include "frmcombine.h"
 #include "frmduplicates.h"
 #include "frmhistory.h"
+#include "frmitems.h"
 #include "history.h"
 #include "listbox.h"
 #include "listcounts.h"
@@ -14,6 +15,7 @@
 #include "wording.h"
 
 #include <QAction>
+#include <QItemSelectionModel>
 #include <QMenu>
 
 #include <map>
@@ -84,7 +86,12 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     findDuplicates_->setShortcutContext(Qt::WindowShortcut);
     likeThis_ = new QAction(QStringLiteral("Mark Entries &Like This"), window);
     likeThis_->setObjectName(QStringLiteral("actionMarkEntriesLikeThis"));
+    showItems_ = new QAction(QStringLiteral("Show Items..."), window);
+    showItems_->setObjectName(QStringLiteral("actionShowItems"));
+    showItems_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    showItems_->setShortcutContext(Qt::WindowShortcut);
     window->addAction(findDuplicates_);
+    window->addAction(showItems_);
     // The counts are counted when first shown for a category.
     auto showCounts = [this] {
         counts_.setVisible(showCounts_->isChecked());
@@ -105,6 +112,16 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     connect(window, &frmCombine::changed, this, &ListMenu::updateActions);
     connect(list2->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ListMenu::updateListActions);
+    connect(showItems_, &QAction::triggered, this, &ListMenu::showItems);
+    // The rows Show Items may act on change with the lists' current rows and contents.
+    for (ListBox* list : {list1, list2}) {
+        QItemSelectionModel* sel = list->selectionModel();
+        connect(sel, &QItemSelectionModel::currentChanged, this, &ListMenu::updateShowItems);
+        connect(sel, &QItemSelectionModel::selectionChanged, this, &ListMenu::updateShowItems);
+        connect(list->model(), &QAbstractItemModel::modelReset, this, &ListMenu::updateShowItems);
+        connect(list->model(), &QAbstractItemModel::rowsRemoved, this, &ListMenu::updateShowItems);
+    }
+    updateShowItems();
 
     for (ListBox* list : {list1, list2}) {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -175,8 +192,64 @@ void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
     menu.addAction(showCounts_);
     menu.addAction(findDuplicates_);
     menu.addAction(likeThis_);
+    updateShowItems();
+    menu.addAction(showItems_);
     menu.exec(list->viewport()->mapToGlobal(pos));
     menuRow_ = -1;
+    updateShowItems();
+}
+
+int ListMenu::itemsRow() const {
+    if (menuRow_ >= 0)
+        return menuRow_;
+    if (list2_->ListIndex() >= 0)
+        return list2_->ListIndex();
+    const QModelIndex current = list1_->currentIndex();
+    return current.isValid() ? list1_->model()->logical(current.row()) : -1;
+}
+
+void ListMenu::updateShowItems() {
+    const int row = itemsRow();
+    const bool shown = dbCatalogue && catalogue::CategoryAt(combo3_->ListIndex());
+    QString tip;
+    if (!shown || row < 0 || row >= list1_->ListCount())
+        tip = QStringLiteral("Choose an entry in either list to see the items that refer to it.");
+    else if (row == 0)
+        tip = QStringLiteral("The blank row stands for no entry: choose an entry to see the items "
+                             "that refer to it.");
+    showItems_->setEnabled(tip.isEmpty());
+    showItems_->setToolTip(
+        tip.isEmpty()
+            ? QStringLiteral("The items that refer to '%1' (Ctrl+I)").arg(list1_->List(row))
+            : tip);
+}
+
+void ListMenu::showItemsOf(QWidget* parent, const dupes::Entry& entry) {
+    const catalogue::Category* cat = catalogue::CategoryAt(combo3_->ListIndex());
+    if (ui::programEnded() || !dbCatalogue || !cat)
+        return;
+    reporting(parent, QStringLiteral("The items cannot be shown."), [&] {
+        std::unique_ptr<itemrows::ItemPages> pages;
+        long long count = 0;
+        {
+            frmCombine::Busy busy(*window_);
+            pages = std::make_unique<itemrows::ItemPages>(*dbCatalogue, *cat, entry.code);
+            count = pages->count();
+        }
+        frmItems box(parent, ui::utf8(entry.name), std::move(pages), count);
+        if (onDialog)
+            onDialog(box);
+        else
+            box.exec();
+    });
+}
+
+void ListMenu::showItems() {
+    updateShowItems();
+    if (ui::programEnded() || !showItems_->isEnabled())
+        return;
+    const int row = itemsRow();
+    showItemsOf(window_, {list1_->ItemData(row), list1_->List(row).toStdString()});
 }
 
 bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
@@ -235,6 +308,7 @@ bool ListMenu::forgetHistory(QWidget* parent) {
                    ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
         return false;
     CatalogueOperation(*dbCatalogue).Forget();
+    counts_.historyChanged();
     return true;
 }
 
@@ -392,6 +466,9 @@ void ListMenu::findDuplicates() {
         };
         actions.takeBack = [&](const std::vector<ruledout::Pair>& pairs) {
             return rule(*cat, pairs, false);
+        };
+        actions.showItems = [&](int entry) {
+            showItemsOf(dialogParent_, all[static_cast<size_t>(entry)]);
         };
         frmDuplicates box(window_, ui::utf8(cat->caption), all, counts, std::move(actions));
         dialogParent_ = &box;

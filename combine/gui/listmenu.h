@@ -1,6 +1,7 @@
 // The lookup lists' context menu: the undo of the last combine, the combine
 // history, item counts in the rows, the duplicate finder (with its pairs
-// ruled out as not duplicates) and the marking of entries like one.
+// ruled out as not duplicates), the marking of entries like one and the
+// items behind an entry.
 #pragma once
 
 #include "duplicates.h"
@@ -41,8 +42,11 @@ public:
         QAction* showCounts;
         QAction* findDuplicates;
         QAction* likeThis;
+        QAction* showItems;
     };
-    Actions actions() const { return {undo_, history_, showCounts_, findDuplicates_, likeThis_}; }
+    Actions actions() const {
+        return {undo_, history_, showCounts_, findDuplicates_, likeThis_, showItems_};
+    }
 
 public slots:
     // Event procedures of the menu. Each reports its failures in a message
@@ -53,6 +57,9 @@ public slots:
     // Marks in List1 the entries of the same fingerprint as the entry under
     // the menu (or List2's current row) and makes that entry List2's current row.
     void markLikeThis();
+    // Shows the items that refer to the entry under the menu, else List2's
+    // current row, else List1's.
+    void showItems();
 
     // Brings the actions in line with the open catalogue, the lists and the
     // row under the menu: each disabled where it cannot work, its tooltip
@@ -60,6 +67,8 @@ public slots:
     void updateActions();
     // The same for the actions that depend on the lists alone.
     void updateListActions();
+    // Enables Show Items for an entry's row, or says in its tooltip why not.
+    void updateShowItems();
 
 private:
     void showMenu(ListBox* list, const QPoint& pos);
@@ -80,6 +89,10 @@ private:
     // Marks rows in List1 (target among them only withTarget) and makes
     // target List2's current row, both scrolled into view.
     void markInLists(const std::vector<int>& rows, int target, bool withTarget);
+    // The row Show Items acts on, or -1.
+    int itemsRow() const;
+    // Opens the items of entry of the category shown; failures are reported on parent.
+    void showItemsOf(QWidget* parent, const dupes::Entry& entry);
 
     frmCombine* window_;
     ListBox* list1_;
@@ -91,6 +104,7 @@ private:
     QAction* showCounts_;
     QAction* findDuplicates_;
     QAction* likeThis_;
+    QAction* showItems_;
     QWidget* dialogParent_ = nullptr; // the duplicate finder while it is open
     int menuRow_ = -1;                // the row under the pointer when the menu opened
 };

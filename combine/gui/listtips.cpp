@@ -35,6 +35,9 @@ bool ListTips::eventFilter(QObject* watched, QEvent* event) {
             tip = ui::utf8(counts.describeBlank(known));
         } else {
             tip = ui::utf8(counts.describe(code));
+            const auto& known = counts_.knownAs(combo3_->ListIndex());
+            if (const auto it = known.find(code); it != known.end())
+                tip += u'\n' + ui::utf8(it->second);
         }
     } catch (const engine::Error& e) {
         tip = QStringLiteral("The items cannot be counted: ") + ui::utf8(e.Text());

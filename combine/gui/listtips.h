@@ -1,6 +1,7 @@
 // A lookup list's tooltips: how many items refer to the entry under the
-// pointer, per item column, and for the blank row the items that refer to no
-// entry or to a code that matches none.
+// pointer, per item column, and the names other entries combined into it
+// had; for the blank row the items that refer to no entry or to a code that
+// matches none.
 #pragma once
 
 #include <QObject>

@@ -186,6 +186,35 @@ TEST_F(History, NoItemKeyRecordsNothing) {
     EXPECT_TRUE(history::ReadHistory(*db).empty());
 }
 
+// The names an entry was also known by: those of combines not undone, of
+// its category, followed through a later combine and gone with a deletion.
+TEST_F(History, KnownAsFollowsCombinesNotUndone) {
+    auto db = open();
+    const catalogue::Category &subjects = *catalogue::CategoryAt(0),
+                              &publishers = *catalogue::CategoryAt(1);
+    using Known = std::map<std::int32_t, std::string>;
+    EXPECT_TRUE(history::KnownAs(*db, subjects).empty());
+    combine(*db, 0, {12}, 4);
+    db->Execute("UPDATE combine_history SET at = '2026-01-02T10:00:00Z'");
+    const Known first = {{4, "Also entered as: 'Computer' (combined 2026-01-02)"}};
+    EXPECT_EQ(history::KnownAs(*db, subjects), first);
+    combine(*db, 0, {4, 31}, 7);
+    combine(*db, 1, {1}, 2);
+    const std::string today = " (combined " + history::NowUtc().substr(0, 10) + ")";
+    EXPECT_EQ(history::KnownAs(*db, subjects),
+              Known({{7, "Also entered as: 'Computer' (combined 2026-01-02); 'Computers', "
+                         "'Computing'" +
+                             today}}));
+    EXPECT_EQ(history::KnownAs(*db, publishers),
+              Known({{2, "Also entered as: 'Penguin'" + today}}));
+    undoLast(*db);
+    undoLast(*db);
+    EXPECT_EQ(history::KnownAs(*db, subjects), first);
+    EXPECT_TRUE(history::KnownAs(*db, publishers).empty());
+    combine(*db, 0, {4}, -1);
+    EXPECT_TRUE(history::KnownAs(*db, subjects).empty());
+}
+
 // Item keys come back as written; one byte short is damage.
 TEST(HistoryKeys, EncodeDecodeRoundTrip) {
     const std::vector<long long> rows[] = {

@@ -1,7 +1,8 @@
 // Combining in the window: the combine button's prompts and its effect on
 // the lists and the catalogue; the menu's undo and history dialog; item
-// counts in the rows' tooltips; the duplicate finder, its list and keys, its
-// batch combine and its pairs ruled out.
+// counts and earlier names in the rows' tooltips; the items behind an entry;
+// the duplicate finder, its list and keys, its batch combine and its pairs
+// ruled out.
 #include "window.h"
 
 #include "catalogue.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTest>
 #include <QToolTip>
 #include <QTreeWidget>
@@ -300,7 +302,8 @@ QTreeWidgetItem* clusterOf(frmDuplicates& f, const QString& name) {
 }
 
 // The tooltips count the items of an entry and of the blank row, and follow
-// a combine and its undo without counting again.
+// a combine and its undo without counting again; the target's names the
+// merged ones until the undo.
 TEST_F(Duplicates, CountsFollowCombineAndUndo) {
     auto w = startWindow({catalogue("B.M17")});
     ListBox* l1 = list(*w, "List1");
@@ -310,10 +313,64 @@ TEST_F(Duplicates, CountsFollowCombineAndUndo) {
                             "code matches no entry (1 as first, 0 as second)");
     mark(*w, {"Penguin Books,", "penguin  books"}, "Penguin Books");
     press(*w, "Command2", {ui::mb::Yes});
-    EXPECT_EQ(tipOf(l1, rowOf(l1, "Penguin Books")), "6 items: 3 as first subject, 3 as second");
+    EXPECT_EQ(tipOf(l1, rowOf(l1, "Penguin Books")),
+              qs("6 items: 3 as first subject, 3 as second\nAlso entered as: 'Penguin Books,', "
+                 "'penguin  books' (combined " +
+                 history::NowUtc().substr(0, 10) + ")"));
     press(*w, "actionUndoLastCombine", {ui::mb::Yes, ui::mb::Ok});
     EXPECT_EQ(tipOf(l1, rowOf(l1, "Penguin Books")), two);
     EXPECT_EQ(tipOf(l1, rowOf(l1, "penguin  books")), two);
+}
+
+// Ctrl+I shows the items of List2's current row, else of List1's, in key
+// order with their count, and the finder shows a member's; the blank row
+// and no row at all have none.
+TEST_F(Duplicates, ShowItems) {
+    auto w = startWindow({catalogue("B.M17")});
+    ListBox *l1 = list(*w, "List1"), *l2 = list(*w, "List2");
+    auto* action = w->findChild<QAction*>("actionShowItems");
+    QString shown;
+    ListMenu::onDialog = [&](QDialog& d) {
+        if (auto* f = qobject_cast<frmDuplicates*>(&d)) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !f->busy(); }, 20000));
+            QTreeWidgetItem* methuen = clusterOf(*f, "Methuen");
+            for (int k = 0; k < methuen->childCount(); ++k)
+                if (methuen->child(k)->text(0) == "Methuen")
+                    clusters(*f)->setCurrentItem(methuen->child(k));
+            press(*f, "showItemsButton");
+            return;
+        }
+        auto* table = d.findChild<QTableView*>("itemTable");
+        for (size_t c = 0; c < catalogue::ItemFields().size(); ++c)
+            EXPECT_EQ(table->model()->headerData(static_cast<int>(c), Qt::Horizontal).toString(),
+                      qs(catalogue::ItemFields()[c]));
+        QStringList keys;
+        for (int r = 0; r < table->model()->rowCount(); ++r)
+            keys << table->model()->index(r, 0).data().toString();
+        shown = d.objectName() + u' ' + d.findChild<QLabel*>("countLabel")->text() + u' ' +
+                keys.join(u',');
+    };
+    EXPECT_FALSE(action->isEnabled());
+    const struct {
+        ListBox* list;
+        QString entry, shown;
+    } rows[] = {{l2, "Penguin Books", "frmItems 2 items 1,7"},
+                {l1, "Chemistry 1", "frmItems 1 item 6"},
+                {l2, "", ""}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.entry.toStdString());
+        shown.clear();
+        l2->SetListIndex(-1);
+        r.list->setCurrentIndex(r.list->model()->index(rowOf(r.list, r.entry)));
+        EXPECT_EQ(action->isEnabled(), !r.shown.isEmpty());
+        EXPECT_EQ(action->toolTip().contains("blank row"), r.shown.isEmpty());
+        QTest::keyClick(w.get(), Qt::Key_I, Qt::ControlModifier);
+        EXPECT_EQ(shown, r.shown);
+    }
+    shown.clear();
+    press(*w, "actionFindDuplicates");
+    EXPECT_EQ(shown, "frmItems 2 items 4,5");
+    ListMenu::onDialog = nullptr;
 }
 
 // A cluster marked with Return leads to the combine button's own prompt and effect.

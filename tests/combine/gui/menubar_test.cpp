@@ -71,6 +71,7 @@ TEST_F(WindowTest, MenuBarSharesTheListsActions) {
         {"&Edit > &Undo Combine", QKeySequence("Ctrl+Z"), true},
         {"&Edit > Mark Entries &Like This", {}, true},
         {"&View > Show Item &Counts", {}, true},
+        {"&View > Show Items...", QKeySequence("Ctrl+I"), true},
         {"&Tools > Find &Duplicates...", QKeySequence("Ctrl+F"), true},
         {"&Tools > &History...", QKeySequence("Ctrl+H"), true},
         {"&Help > &Contents", QKeySequence("F1"), false},
