@@ -155,4 +155,23 @@ std::vector<int> LikeThis(const std::vector<Entry>& entries, int which) {
     return out;
 }
 
+int NamedLike(const std::vector<Entry>& entries, int except, const std::string& name) {
+    const std::string key = dedupe::fingerprint(name);
+    int like = -1;
+    std::string fp;
+    for (int i = 0; i < static_cast<int>(entries.size()); ++i) {
+        if (i == except)
+            continue;
+        const std::string& other = entries[static_cast<size_t>(i)].name;
+        if (other == name)
+            return i;
+        if (like < 0 && !key.empty()) {
+            dedupe::fingerprintInto(other, fp);
+            if (fp == key)
+                like = i;
+        }
+    }
+    return like;
+}
+
 } // namespace dupes

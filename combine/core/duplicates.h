@@ -78,4 +78,9 @@ BatchPlan PlanBatch(engine::Database& db, const catalogue::Category& category,
 // The entries whose fingerprint equals that of entries[which], which included.
 std::vector<int> LikeThis(const std::vector<Entry>& entries, int which);
 
+// The entry other than entries[except] whose name is name, else the first
+// whose fingerprint is name's (an empty fingerprint matches none); -1 when
+// there is none. What a rename to name would duplicate.
+int NamedLike(const std::vector<Entry>& entries, int except, const std::string& name);
+
 } // namespace dupes

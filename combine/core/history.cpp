@@ -68,7 +68,7 @@ const std::vector<TableShape>& shapes() {
          {"step", "kind", "at", "category", "undone_at", "undoes", "items"},
          "CREATE TABLE combine_history (\n"
          "    step      INTEGER PRIMARY KEY,\n"
-         "    kind      TEXT NOT NULL CHECK (kind IN ('combine', 'undo')),\n"
+         "    kind      TEXT NOT NULL CHECK (kind IN ('combine', 'undo', 'redo', 'rename')),\n"
          "    at        TEXT NOT NULL,\n"
          "    category  TEXT NOT NULL,\n"
          "    undone_at TEXT,\n"
@@ -176,58 +176,142 @@ struct Recorder {
     long long step = 0;
 };
 
-// Records the merged entries of one merge with every field they have, and
-// which items refer to them in each column; returns the references found
-// per column, in the order of the category's columns.
-void recordMerge(Recorder& r, const catalogue::Category& cat, int merge, const Merge& m,
-                 const std::string& condition, std::int32_t target) {
-    Database& db = r.db;
+// The check of the steps' kinds that files written before renames and redos
+// were recorded carry, and the one that allows them.
+const std::string OldKinds = "CHECK (kind IN ('combine', 'undo'))";
+const std::string Kinds = "CHECK (kind IN ('combine', 'undo', 'redo', 'rename'))";
+
+// Widens the old check of the steps' kinds in the schema, inside the
+// caller's transaction. Only a CHECK is loosened, which changes no stored
+// byte, so rewriting the table's text and bumping the schema version is
+// enough. Raises the engine's errors.
+void allowKinds(Database& db) {
+    long long version = 0;
     {
-        Query q(db, "INSERT INTO combine_history_merges (step, merge, target_code, target_name, "
-                    "merged_codes, merged_names, changed_1, changed_2) "
-                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, 0, ?7)");
-        q.Bind(1, r.step).Bind(2, merge).Bind(3, target).Bind(4, m.targetName);
-        q.Bind(5, CodesText(m.codes)).Bind(6, m.names);
-        if (cat.itemColumns.size() > 1)
-            q.Bind(7, 0LL);
-        else
-            q.BindNull(7);
-        q.Run();
+        Query q(db, "SELECT instr(sql, ?1) FROM sqlite_schema WHERE type = 'table' AND name = ?2");
+        q.Bind(1, OldKinds).Bind(2, StepsTable);
+        if (!q.Step() || q.Integer(0) == 0)
+            return;
+        Query v(db, "PRAGMA schema_version");
+        v.Step();
+        version = v.Integer(0);
     }
-    for (const std::string& field : ColumnsOf(db, cat.table)) {
-        Query q(db, "INSERT INTO combine_history_entries (step, merge, entry, field, value) "
-                    "SELECT ?1, ?2, rowid, ?3, " +
-                        engine::QuoteName(field) + " FROM " + engine::QuoteName(cat.table) +
-                        " WHERE " + engine::QuoteName(cat.codeField) + condition);
+    db.Execute("PRAGMA writable_schema = ON");
+    try {
+        Query q(db, "UPDATE sqlite_schema SET sql = replace(sql, ?1, ?2) "
+                    "WHERE type = 'table' AND name = ?3");
+        q.Bind(1, OldKinds).Bind(2, Kinds).Bind(3, StepsTable);
+        q.Run();
+    } catch (const Error&) {
+        db.Execute("PRAGMA writable_schema = OFF");
+        throw;
+    }
+    db.Execute("PRAGMA schema_version = " + std::to_string(version + 1));
+    db.Execute("PRAGMA writable_schema = OFF");
+}
+
+// Records a step of kind (its items counted later) and returns its number.
+long long addStep(Database& db, const std::string& kind, const std::string& category,
+                  std::optional<long long> undoes, const std::string& at) {
+    if (kind == "redo" || kind == "rename")
+        allowKinds(db);
+    Query q(db, "INSERT INTO combine_history (kind, at, category, undoes, items) "
+                "VALUES (?1, ?2, ?3, ?4, 0)");
+    q.Bind(1, kind).Bind(2, at).Bind(3, category);
+    if (undoes)
+        q.Bind(4, *undoes);
+    else
+        q.BindNull(4);
+    q.Run();
+    Query id(db, "SELECT max(step) FROM combine_history");
+    id.Step();
+    return id.Integer(0);
+}
+
+void setItems(Database& db, long long step, long long items) {
+    Query q(db, "UPDATE combine_history SET items = ?2 WHERE step = ?1");
+    q.Bind(1, step).Bind(2, items);
+    q.Run();
+}
+
+// Records the merge row of one merge, its references counted later.
+void recordMergeRow(Recorder& r, const catalogue::Category& cat, int merge, std::int32_t target,
+                    const std::string& targetName, const std::string& codes,
+                    const std::string& names) {
+    Query q(r.db, "INSERT INTO combine_history_merges (step, merge, target_code, target_name, "
+                  "merged_codes, merged_names, changed_1, changed_2) "
+                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, 0, ?7)");
+    q.Bind(1, r.step).Bind(2, merge).Bind(3, target).Bind(4, targetName);
+    q.Bind(5, codes).Bind(6, names);
+    if (cat.itemColumns.size() > 1)
+        q.Bind(7, 0LL);
+    else
+        q.BindNull(7);
+    q.Run();
+}
+
+// Records the counts of a merge's references changed per item column.
+void recordChanged(Recorder& r, int merge, const std::vector<long long>& changed) {
+    Query q(r.db, "UPDATE combine_history_merges SET changed_1 = ?3, changed_2 = ?4 "
+                  "WHERE step = ?1 AND merge = ?2");
+    q.Bind(1, r.step).Bind(2, merge).Bind(3, changed[0]);
+    if (changed.size() > 1)
+        q.Bind(4, changed[1]);
+    else
+        q.BindNull(4);
+    q.Run();
+}
+
+// Records every field of the entries that condition (on the code field)
+// finds, as deleted by merge.
+void recordEntries(Recorder& r, const catalogue::Category& cat, int merge,
+                   const std::string& condition) {
+    for (const std::string& field : ColumnsOf(r.db, cat.table)) {
+        Query q(r.db, "INSERT INTO combine_history_entries (step, merge, entry, field, value) "
+                      "SELECT ?1, ?2, rowid, ?3, " +
+                          engine::QuoteName(field) + " FROM " + engine::QuoteName(cat.table) +
+                          " WHERE " + engine::QuoteName(cat.codeField) + condition);
         q.Bind(1, r.step).Bind(2, merge).Bind(3, field);
         q.Run();
     }
-    Query ins(db, "INSERT INTO combine_history_refs (step, merge, column_name, old_code, count, "
-                  "items) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+}
+
+// Records the keys of the items whose column held code, for merge. Expects
+// keys ascending.
+void recordKeys(Recorder& r, int merge, const std::string& column, long long code,
+                const std::vector<long long>& keys) {
+    if (keys.empty())
+        return;
+    Query ins(r.db, "INSERT INTO combine_history_refs (step, merge, column_name, old_code, "
+                    "count, items) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    ins.Bind(1, r.step).Bind(2, merge).Bind(3, column).Bind(4, code);
+    ins.Bind(5, static_cast<long long>(keys.size())).BindBlob(6, EncodeKeys(keys));
+    ins.Run();
+}
+
+// Records the merged entries of one merge with every field they have, and
+// which items refer to them in each column.
+void recordMerge(Recorder& r, const catalogue::Category& cat, int merge, const Merge& m,
+                 const std::string& condition, std::int32_t target) {
+    recordMergeRow(r, cat, merge, target, m.targetName, CodesText(m.codes), m.names);
+    recordEntries(r, cat, merge, condition);
     for (const std::string& column : cat.itemColumns) {
         // The column's index yields the keys grouped by code and ascending.
-        Query q(db, "SELECT " + engine::QuoteName(column) + ", " + engine::QuoteName(r.key) +
-                        " FROM " + engine::QuoteName(catalogue::ItemTable) + " WHERE " +
-                        engine::QuoteName(column) + condition + " ORDER BY 1, 2");
+        Query q(r.db, "SELECT " + engine::QuoteName(column) + ", " + engine::QuoteName(r.key) +
+                          " FROM " + engine::QuoteName(catalogue::ItemTable) + " WHERE " +
+                          engine::QuoteName(column) + condition + " ORDER BY 1, 2");
         std::vector<long long> keys;
         long long code = 0;
-        auto flush = [&] {
-            if (keys.empty())
-                return;
-            ins.Rewind();
-            ins.Bind(1, r.step).Bind(2, merge).Bind(3, column).Bind(4, code);
-            ins.Bind(5, static_cast<long long>(keys.size())).BindBlob(6, EncodeKeys(keys));
-            ins.Run();
-            keys.clear();
-        };
         while (q.Step()) {
             const long long c = q.Integer(0);
-            if (!keys.empty() && c != code)
-                flush();
+            if (!keys.empty() && c != code) {
+                recordKeys(r, merge, column, code, keys);
+                keys.clear();
+            }
             code = c;
             keys.push_back(q.Integer(1));
         }
-        flush();
+        recordKeys(r, merge, column, code, keys);
     }
 }
 
@@ -295,13 +379,8 @@ CombineOutcome Combine(Database& db, const catalogue::Category& cat,
         if (status.state == State::Absent)
             for (const TableShape& t : shapes())
                 db.Execute(t.ddl);
-        Query q(db, "INSERT INTO combine_history (kind, at, category, items) "
-                    "VALUES ('combine', ?1, ?2, 0)");
-        q.Bind(1, NowUtc()).Bind(2, cat.word);
-        q.Run();
-        Query id(db, "SELECT max(step) FROM combine_history");
-        id.Step();
-        rec.emplace(Recorder{db, status.itemKey, id.Integer(0)});
+        rec.emplace(
+            Recorder{db, status.itemKey, addStep(db, "combine", cat.word, std::nullopt, NowUtc())});
         out.recorded = true;
         out.step = rec->step;
     }
@@ -327,22 +406,11 @@ CombineOutcome Combine(Database& db, const catalogue::Category& cat,
             sum += c;
         out.changed.push_back(sum);
         total += sum;
-        if (rec) {
-            Query q(db, "UPDATE combine_history_merges SET changed_1 = ?3, changed_2 = ?4 "
-                        "WHERE step = ?1 AND merge = ?2");
-            q.Bind(1, rec->step).Bind(2, static_cast<long long>(i)).Bind(3, changed[0]);
-            if (changed.size() > 1)
-                q.Bind(4, changed[1]);
-            else
-                q.BindNull(4);
-            q.Run();
-        }
+        if (rec)
+            recordChanged(*rec, static_cast<int>(i), changed);
     }
-    if (rec) {
-        Query q(db, "UPDATE combine_history SET items = ?2 WHERE step = ?1");
-        q.Bind(1, rec->step).Bind(2, total);
-        q.Run();
-    }
+    if (rec)
+        setItems(db, rec->step, total);
     return out;
 }
 
@@ -366,7 +434,7 @@ std::vector<StepInfo> ReadHistory(Database& db) {
             if (!q.IsNull(5))
                 s.undoes = q.Integer(5);
             s.items = q.Integer(6);
-            if (s.kind != "combine" && s.kind != "undo")
+            if (s.kind != "combine" && s.kind != "undo" && s.kind != "redo" && s.kind != "rename")
                 damaged("step " + std::to_string(s.step) + " is of an unknown kind");
             at[s.step] = steps.size();
             steps.push_back(std::move(s));
@@ -388,15 +456,38 @@ std::vector<StepInfo> ReadHistory(Database& db) {
             m.changed.push_back(q.Integer(6));
         steps[it->second].merges.push_back(std::move(m));
     }
-    for (const StepInfo& s : steps)
-        if (s.kind == "combine" && s.merges.empty())
-            damaged("step " + std::to_string(s.step) + " records no merge");
+    // Oldest first, so that the step a redo or an undo names is known.
+    std::unordered_set<long long> redone;
+    for (auto s = steps.rbegin(); s != steps.rend(); ++s) {
+        const std::string name = "step " + std::to_string(s->step);
+        if (s->kind != "undo" && s->merges.empty())
+            damaged(name + " records no merge");
+        if (s->kind == "combine" || s->kind == "rename") {
+            s->action = s->kind;
+            continue;
+        }
+        const auto it = s->undoes ? at.find(*s->undoes) : at.end();
+        if (it == at.end() || steps[it->second].step >= s->step ||
+            steps[it->second].kind == "undo") {
+            // An undo that names no step it could have undone reads as a
+            // combine's, as it always has; a redo must name its step.
+            if (s->kind == "redo")
+                damaged(name + " redoes no step that can be redone");
+            s->action = "combine";
+            continue;
+        }
+        s->action = steps[it->second].action;
+        if (s->kind == "redo")
+            redone.insert(*s->undoes);
+    }
+    for (StepInfo& s : steps)
+        s.redoable = s.kind != "undo" && s.undoneAt && !redone.contains(s.step);
     return steps;
 }
 
 std::optional<StepInfo> LastUndoable(Database& db) {
     for (StepInfo& s : ReadHistory(db))
-        if (s.kind == "combine" && !s.undoneAt)
+        if (s.undoable())
             return std::move(s);
     return std::nullopt;
 }
@@ -450,6 +541,16 @@ std::map<std::int32_t, std::string> KnownAs(Database& db, const catalogue::Categ
     return out;
 }
 
+std::optional<StepInfo> LastRedoable(Database& db) {
+    std::vector<StepInfo> steps = ReadHistory(db);
+    for (const StepInfo& u : steps)
+        if (u.kind == "undo" && u.undoes)
+            for (StepInfo& s : steps)
+                if (s.step == *u.undoes && s.redoable)
+                    return std::move(s);
+    return std::nullopt;
+}
+
 namespace {
 
 struct RefRow {
@@ -464,6 +565,22 @@ const catalogue::Category& categoryOf(const StepInfo& s) {
     if (!cat)
         damaged("step " + std::to_string(s.step) + " names an unknown category");
     return *cat;
+}
+
+std::string requireItemKey(Database& db) {
+    const std::string key = itemKey(db);
+    if (key.empty())
+        damaged("the item table has no INTEGER PRIMARY KEY any more");
+    return key;
+}
+
+// The step as recorded now, for a caller's copy that may be out of date.
+StepInfo current(Database& db, long long step) {
+    for (StepInfo& s : ReadHistory(db))
+        if (s.step == step)
+            return std::move(s);
+    throw Error(engine::err::InvalidOperation,
+                "Step " + std::to_string(step) + " is not in the combine history.");
 }
 
 std::vector<RefRow> refsOf(Database& db, const StepInfo& s) {
@@ -488,15 +605,81 @@ std::vector<RefRow> refsOf(Database& db, const StepInfo& s) {
     return out;
 }
 
+// The entries that merge of step deleted whose code an entry holds now,
+// with their recorded rowids in entries.
+std::vector<EntryLeft> entriesThere(Database& db, const catalogue::Category& cat, long long step,
+                                    int merge, std::vector<long long>& entries) {
+    Query q(db, "SELECT c.entry, c.value, n.value, x." + engine::QuoteName(cat.nameField) +
+                    " FROM combine_history_entries c JOIN " + engine::QuoteName(cat.table) +
+                    " x ON x." + engine::QuoteName(cat.codeField) +
+                    " = c.value LEFT JOIN combine_history_entries n ON n.step = c.step AND "
+                    "n.merge = c.merge AND n.entry = c.entry AND n.field = ?4 "
+                    "WHERE c.step = ?1 AND c.merge = ?2 AND c.field = ?3 ORDER BY c.entry");
+    q.Bind(1, step).Bind(2, merge).Bind(3, cat.codeField).Bind(4, cat.nameField);
+    std::vector<EntryLeft> out;
+    while (q.Step()) {
+        entries.push_back(q.Integer(0));
+        out.push_back({static_cast<std::int32_t>(q.Integer(1)), q.Text(2), q.Text(3)});
+    }
+    return out;
+}
+
+// The codes of left entries whose code another entry holds now: their
+// references stay as they are.
+std::unordered_set<std::int32_t> reusedCodes(const std::vector<EntryLeft>& left) {
+    std::unordered_set<std::int32_t> out;
+    for (const EntryLeft& e : left)
+        if (e.reused())
+            out.insert(e.code);
+    return out;
+}
+
+// The name of the entry of category with code, or nullopt when there is none.
+std::optional<std::string> nameOf(Database& db, const catalogue::Category& cat, std::int32_t code) {
+    Query q(db, "SELECT " + engine::QuoteName(cat.nameField) + " FROM " +
+                    engine::QuoteName(cat.table) + " WHERE " + engine::QuoteName(cat.codeField) +
+                    " = ?1");
+    q.Bind(1, code);
+    if (!q.Step())
+        return std::nullopt;
+    return q.Text(0);
+}
+
+// Sets the name of the entry with code from one name to another; false when
+// the entry does not have the name from (or is gone).
+bool renameFrom(Database& db, const catalogue::Category& cat, std::int32_t code,
+                const std::string& from, const std::string& to) {
+    Query q(db, "UPDATE " + engine::QuoteName(cat.table) + " SET " +
+                    engine::QuoteName(cat.nameField) + " = ?1 WHERE " +
+                    engine::QuoteName(cat.codeField) + " = ?2 AND " +
+                    engine::QuoteName(cat.nameField) + " = ?3");
+    q.Bind(1, to).Bind(2, code).Bind(3, from);
+    return q.Run() > 0;
+}
+
 } // namespace
 
 UndoPreview PreviewUndo(Database& db, const StepInfo& s) {
-    const std::string key = itemKey(db);
-    if (key.empty())
-        damaged("the item table has no INTEGER PRIMARY KEY any more");
     UndoPreview p;
+    const catalogue::Category& cat = categoryOf(s);
+    if (s.action == "rename") {
+        p.renameLeft = nameOf(db, cat, s.merges[0].targetCode) != s.merges[0].targetName;
+        return p;
+    }
+    const std::string key = requireItemKey(db);
+    std::vector<std::unordered_set<std::int32_t>> reused;
+    for (int merge = 0; merge < static_cast<int>(s.merges.size()); ++merge) {
+        std::vector<long long> entries;
+        const std::vector<EntryLeft> left = entriesThere(db, cat, s.step, merge, entries);
+        reused.push_back(reusedCodes(left));
+        p.entriesLeft.insert(p.entriesLeft.end(), left.begin(), left.end());
+    }
     std::unordered_set<long long> items;
     for (const RefRow& r : refsOf(db, s)) {
+        if (reused[static_cast<size_t>(r.merge)].contains(r.oldCode)) {
+            p.leftAlone += static_cast<long long>(r.keys.size());
+            continue;
+        }
         // The unary + keeps the planner on the keys: the column's index would
         // walk every item of the target, once per recorded code.
         Query q(db, "SELECT " + engine::QuoteName(key) + " FROM " +
@@ -516,103 +699,304 @@ UndoPreview PreviewUndo(Database& db, const StepInfo& s) {
     return p;
 }
 
-UndoOutcome Undo(Database& db, const StepInfo& s) {
-    if (s.kind != "combine" || s.undoneAt)
+UndoOutcome Undo(Database& db, const StepInfo& given) {
+    const StepInfo s = current(db, given.step);
+    if (!s.undoable())
         throw Error(engine::err::InvalidOperation,
-                    "Step " + std::to_string(s.step) + " is no combine that can be undone.");
+                    "Step " + std::to_string(s.step) + " is no step that can be undone.");
     const catalogue::Category& cat = categoryOf(s);
-    const std::string key = itemKey(db);
-    if (key.empty())
-        damaged("the item table has no INTEGER PRIMARY KEY any more");
-    const std::vector<RefRow> refs = refsOf(db, s);
     UndoOutcome out;
-    std::unordered_set<long long> items;
+    if (s.action == "rename") {
+        const MergeInfo& m = s.merges[0];
+        out.renameLeft = !renameFrom(db, cat, m.targetCode, m.targetName, m.mergedNames);
+    } else {
+        const std::string key = requireItemKey(db);
+        const std::vector<RefRow> refs = refsOf(db, s);
+        std::unordered_set<long long> items;
 
-    // Merges of one step are undone newest first, as they were applied.
-    for (int merge = static_cast<int>(s.merges.size()) - 1; merge >= 0; --merge) {
-        const std::int32_t target = s.merges[static_cast<size_t>(merge)].targetCode;
-        std::vector<std::string> fields;
-        {
-            Query q(db, "SELECT DISTINCT field FROM combine_history_entries "
-                        "WHERE step = ?1 AND merge = ?2 ORDER BY field");
-            q.Bind(1, s.step).Bind(2, merge);
-            while (q.Step())
-                fields.push_back(q.Text(0));
-        }
-        if (!fields.empty()) {
-            std::string names, values;
-            for (size_t i = 0; i < fields.size(); ++i) {
-                names += (i ? ", " : "") + engine::QuoteName(fields[i]);
-                values += std::string(i ? ", " : "") +
-                          "(SELECT value FROM combine_history_entries x WHERE x.step = e.step "
-                          "AND x.merge = e.merge AND x.entry = e.entry AND x.field = ?" +
-                          std::to_string(i + 3) + ")";
+        // Merges of one step are undone newest first, as they were applied.
+        for (int merge = static_cast<int>(s.merges.size()) - 1; merge >= 0; --merge) {
+            const std::int32_t target = s.merges[static_cast<size_t>(merge)].targetCode;
+            std::vector<long long> kept;
+            const std::vector<EntryLeft> left = entriesThere(db, cat, s.step, merge, kept);
+            const std::unordered_set<std::int32_t> reused = reusedCodes(left);
+            out.entriesLeft.insert(out.entriesLeft.begin(), left.begin(), left.end());
+            std::vector<std::string> fields;
+            {
+                Query q(db, "SELECT DISTINCT field FROM combine_history_entries "
+                            "WHERE step = ?1 AND merge = ?2 ORDER BY field");
+                q.Bind(1, s.step).Bind(2, merge);
+                while (q.Step())
+                    fields.push_back(q.Text(0));
             }
-            Query q(db, "INSERT INTO " + engine::QuoteName(cat.table) + " (" + names + ") SELECT " +
-                            values +
-                            " FROM (SELECT DISTINCT step, merge, entry FROM "
-                            "combine_history_entries WHERE step = ?1 AND merge = ?2 "
-                            "ORDER BY entry) e");
-            q.Bind(1, s.step).Bind(2, merge);
-            for (size_t i = 0; i < fields.size(); ++i)
-                q.Bind(static_cast<int>(i) + 3, fields[i]);
-            out.entriesBack += q.Run();
-        }
-        // One statement per column, led by the recorded keys: a statement per
-        // old code would journal the item pages it touches again each time.
-        // The unary + keeps the planner off the column's index, which would
-        // walk every item of the target.
-        for (const std::string& column : cat.itemColumns) {
-            std::string pairs = "[";
-            long long recorded = 0;
-            char buf[24];
-            for (const RefRow& r : refs) {
-                if (r.merge != merge || r.column != column)
-                    continue;
-                const std::string code = std::to_string(r.oldCode);
-                for (long long k : r.keys) {
-                    pairs += recorded++ ? ",[" : "[";
-                    pairs.append(buf, std::to_chars(buf, buf + sizeof buf, k).ptr);
-                    pairs += ',' + code + ']';
+            if (!fields.empty()) {
+                std::string names, values;
+                for (size_t i = 0; i < fields.size(); ++i) {
+                    names += (i ? ", " : "") + engine::QuoteName(fields[i]);
+                    values += std::string(i ? ", " : "") +
+                              "(SELECT value FROM combine_history_entries x WHERE x.step = "
+                              "e.step AND x.merge = e.merge AND x.entry = e.entry AND x.field = ?" +
+                              std::to_string(i + 4) + ")";
                 }
+                // Entries whose code is held again stay out: the unique code
+                // index would refuse them, and the holder is not to be touched.
+                Query q(db, "INSERT INTO " + engine::QuoteName(cat.table) + " (" + names +
+                                ") SELECT " + values +
+                                " FROM (SELECT DISTINCT step, merge, entry FROM "
+                                "combine_history_entries WHERE step = ?1 AND merge = ?2 AND entry "
+                                "NOT IN (SELECT value FROM json_each(?3)) ORDER BY entry) e");
+                q.Bind(1, s.step).Bind(2, merge).Bind(3, keyList(kept));
+                for (size_t i = 0; i < fields.size(); ++i)
+                    q.Bind(static_cast<int>(i) + 4, fields[i]);
+                out.entriesBack += q.Run();
             }
-            if (recorded == 0)
-                continue;
-            pairs += ']';
-            const std::string table = engine::QuoteName(catalogue::ItemTable);
-            Query q(db, "UPDATE " + table + " SET " + engine::QuoteName(column) +
-                            " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
-                            "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m WHERE " +
-                            table + "." + engine::QuoteName(key) + " = m.k AND +" + table + "." +
-                            engine::QuoteName(column) + " = ?2 RETURNING " +
-                            engine::QuoteName(key) + ", " + engine::QuoteName(column));
-            q.Bind(1, pairs).Bind(2, target);
-            std::map<std::int32_t, long long> back;
-            long long total = 0;
-            while (q.Step()) {
-                ++total;
-                items.insert(q.Integer(0));
-                ++back[static_cast<std::int32_t>(q.Integer(1))];
+            // One statement per column, led by the recorded keys: a statement
+            // per old code would journal the item pages it touches again each
+            // time. The unary + keeps the planner off the column's index, which
+            // would walk every item of the target.
+            for (const std::string& column : cat.itemColumns) {
+                std::string pairs = "[";
+                long long recorded = 0;
+                char buf[24];
+                for (const RefRow& r : refs) {
+                    if (r.merge != merge || r.column != column)
+                        continue;
+                    if (reused.contains(r.oldCode)) {
+                        out.leftAlone += static_cast<long long>(r.keys.size());
+                        continue;
+                    }
+                    const std::string code = std::to_string(r.oldCode);
+                    for (long long k : r.keys) {
+                        pairs += recorded++ ? ",[" : "[";
+                        pairs.append(buf, std::to_chars(buf, buf + sizeof buf, k).ptr);
+                        pairs += ',' + code + ']';
+                    }
+                }
+                if (recorded == 0)
+                    continue;
+                pairs += ']';
+                const std::string table = engine::QuoteName(catalogue::ItemTable);
+                Query q(db, "UPDATE " + table + " SET " + engine::QuoteName(column) +
+                                " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
+                                "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m "
+                                "WHERE " +
+                                table + "." + engine::QuoteName(key) + " = m.k AND +" + table +
+                                "." + engine::QuoteName(column) + " = ?2 RETURNING " +
+                                engine::QuoteName(key) + ", " + engine::QuoteName(column));
+                q.Bind(1, pairs).Bind(2, target);
+                std::map<std::int32_t, long long> back;
+                long long total = 0;
+                while (q.Step()) {
+                    ++total;
+                    items.insert(q.Integer(0));
+                    ++back[static_cast<std::int32_t>(q.Integer(1))];
+                }
+                out.leftAlone += recorded - total;
+                out.referencesBack += total;
+                for (const auto& [code, count] : back)
+                    out.moved.push_back({column, target, code, count});
             }
-            out.leftAlone += recorded - total;
-            out.referencesBack += total;
-            for (const auto& [code, count] : back)
-                out.moved.push_back({column, target, code, count});
         }
+        out.itemsBack = static_cast<long long>(items.size());
     }
-    out.itemsBack = static_cast<long long>(items.size());
 
     const std::string now = NowUtc();
     Query mark(db, "UPDATE combine_history SET undone_at = ?2 WHERE step = ?1");
     mark.Bind(1, s.step).Bind(2, now);
     mark.Run();
-    Query add(db, "INSERT INTO combine_history (kind, at, category, undoes, items) "
-                  "VALUES ('undo', ?1, ?2, ?3, ?4)");
-    add.Bind(1, now).Bind(2, s.category).Bind(3, s.step).Bind(4, out.referencesBack);
-    add.Run();
-    Query id(db, "SELECT max(step) FROM combine_history");
-    id.Step();
-    out.step = id.Integer(0);
+    out.step = addStep(db, "undo", s.category, s.step, now);
+    setItems(db, out.step, out.referencesBack);
+    return out;
+}
+
+namespace {
+
+// The codes of merge of step whose entries are there again under their
+// recorded names: the entries a redo deletes.
+std::vector<std::int32_t> backAgain(Database& db, const catalogue::Category& cat, long long step,
+                                    int merge) {
+    std::vector<long long> entries;
+    std::vector<std::int32_t> out;
+    for (const EntryLeft& e : entriesThere(db, cat, step, merge, entries))
+        if (!e.reused())
+            out.push_back(e.code);
+    return out;
+}
+
+// Does what redo and its preview share: the recorded references of step
+// that still hold their old codes are re-pointed to the target (counted
+// only when rec is null), the merged entries that are there again deleted
+// and, with rec, all of it recorded as rec's step.
+RedoOutcome redoCombine(Database& db, const StepInfo& s, Recorder* rec) {
+    const catalogue::Category& cat = categoryOf(s);
+    const std::string key = requireItemKey(db);
+    const std::string table = engine::QuoteName(catalogue::ItemTable);
+    const std::vector<RefRow> refs = refsOf(db, s);
+    RedoOutcome out;
+    for (int merge = 0; merge < static_cast<int>(s.merges.size()); ++merge) {
+        const MergeInfo& m = s.merges[static_cast<size_t>(merge)];
+        if (!m.targetName.empty() && !nameOf(db, cat, m.targetCode))
+            throw Error(engine::err::InvalidOperation,
+                        "The entry '" + m.targetName + "' that step " + std::to_string(s.step) +
+                            " combined into is no longer there, so the step cannot be redone.");
+        const std::vector<std::int32_t> codes = backAgain(db, cat, s.step, merge);
+        const std::string condition = codes.empty() ? "" : Condition(CodesText(codes));
+        if (rec) {
+            recordMergeRow(*rec, cat, merge, m.targetCode, m.targetName, m.mergedCodes,
+                           m.mergedNames);
+            if (!codes.empty())
+                recordEntries(*rec, cat, merge, condition);
+        }
+        std::vector<long long> changed(cat.itemColumns.size(), 0);
+        for (const RefRow& r : refs) {
+            if (r.merge != merge)
+                continue;
+            const std::string column = engine::QuoteName(r.column);
+            const std::string where = " WHERE " + engine::QuoteName(key) +
+                                      " IN (SELECT value FROM json_each(?1)) AND +" + column +
+                                      " = ?2";
+            std::vector<long long> keys;
+            Query q(db, rec ? "UPDATE " + table + " SET " + column + " = ?3" + where +
+                                  " RETURNING " + engine::QuoteName(key)
+                            : "SELECT " + engine::QuoteName(key) + " FROM " + table + where);
+            q.Bind(1, keyList(r.keys)).Bind(2, r.oldCode);
+            if (rec)
+                q.Bind(3, m.targetCode);
+            while (q.Step())
+                keys.push_back(q.Integer(0));
+            const auto moved = static_cast<long long>(keys.size());
+            out.referencesMoved += moved;
+            out.skipped += static_cast<long long>(r.keys.size()) - moved;
+            const auto at = std::find(cat.itemColumns.begin(), cat.itemColumns.end(), r.column);
+            changed[static_cast<size_t>(at - cat.itemColumns.begin())] += moved;
+            if (moved)
+                out.moved.push_back({r.column, r.oldCode, m.targetCode, moved});
+            if (rec) {
+                std::sort(keys.begin(), keys.end());
+                recordKeys(*rec, merge, r.column, r.oldCode, keys);
+            }
+        }
+        if (!codes.empty() && rec) {
+            db.Execute("DELETE * FROM [" + cat.table + "] WHERE [" + cat.codeField + "]" +
+                       condition);
+            out.entriesDeleted += db.RecordsAffected();
+        } else {
+            out.entriesDeleted += static_cast<long long>(codes.size());
+        }
+        if (rec)
+            recordChanged(*rec, merge, changed);
+    }
+    return out;
+}
+
+} // namespace
+
+RedoPreview PreviewRedo(Database& db, const StepInfo& s) {
+    RedoPreview p;
+    if (s.action == "rename") {
+        p.renameSkipped =
+            nameOf(db, categoryOf(s), s.merges[0].targetCode) != s.merges[0].mergedNames;
+        return p;
+    }
+    const RedoOutcome counted = redoCombine(db, s, nullptr);
+    p.referencesMoved = counted.referencesMoved;
+    p.skipped = counted.skipped;
+    p.entriesDeleted = counted.entriesDeleted;
+    return p;
+}
+
+RedoOutcome Redo(Database& db, const StepInfo& given) {
+    const StepInfo s = current(db, given.step);
+    if (!s.redoable)
+        throw Error(engine::err::InvalidOperation,
+                    "Step " + std::to_string(s.step) + " is no undone step that can be redone.");
+    const catalogue::Category& cat = categoryOf(s);
+    Recorder rec{db, {}, addStep(db, "redo", s.category, s.step, NowUtc())};
+    RedoOutcome out;
+    if (s.action == "rename") {
+        const MergeInfo& m = s.merges[0];
+        recordMergeRow(rec, cat, 0, m.targetCode, m.targetName, m.mergedCodes, m.mergedNames);
+        out.renameSkipped = !renameFrom(db, cat, m.targetCode, m.mergedNames, m.targetName);
+    } else {
+        rec.key = requireItemKey(db);
+        out = redoCombine(db, s, &rec);
+    }
+    setItems(db, rec.step, out.referencesMoved);
+    out.step = rec.step;
+    return out;
+}
+
+RenameOutcome Rename(Database& db, const catalogue::Category& cat, std::int32_t code,
+                     const std::string& newName) {
+    const std::optional<std::string> old = nameOf(db, cat, code);
+    if (!old)
+        throw Error(engine::err::ItemNotFound,
+                    "There is no entry with the code " + std::to_string(code) + ".");
+    RenameOutcome out;
+    const Status status = Inspect(db);
+    if (status.recordable()) {
+        if (status.state == State::Absent)
+            for (const TableShape& t : shapes())
+                db.Execute(t.ddl);
+        Recorder rec{db, status.itemKey, addStep(db, "rename", cat.word, std::nullopt, NowUtc())};
+        recordMergeRow(rec, cat, 0, code, newName, std::to_string(code), *old);
+        out.recorded = true;
+        out.step = rec.step;
+    }
+    Query q(db, "UPDATE " + engine::QuoteName(cat.table) + " SET " +
+                    engine::QuoteName(cat.nameField) + " = ?1 WHERE " +
+                    engine::QuoteName(cat.codeField) + " = ?2");
+    q.Bind(1, newName).Bind(2, code);
+    q.Run();
+    return out;
+}
+
+namespace {
+
+// One field of a CSV row: in quotes, with quotes doubled, when it holds a
+// comma, a quote or a line break.
+void csvField(std::string& out, const std::string& text, bool last) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        out += text;
+    } else {
+        out += '"';
+        for (char c : text) {
+            if (c == '"')
+                out += '"';
+            out += c;
+        }
+        out += '"';
+    }
+    out += last ? "\r\n" : ",";
+}
+
+void csvRow(std::string& out, const std::vector<std::string>& fields) {
+    for (size_t i = 0; i < fields.size(); ++i)
+        csvField(out, fields[i], i + 1 == fields.size());
+}
+
+} // namespace
+
+std::string HistoryCsv(const std::vector<StepInfo>& steps) {
+    std::string out;
+    csvRow(out, {"step", "when", "kind", "category", "names", "codes", "target", "target code",
+                 "items", "undone", "undoes"});
+    for (const StepInfo& s : steps) {
+        const std::string undone = s.undoneAt.value_or("");
+        const std::string undoes = s.undoes ? std::to_string(*s.undoes) : "";
+        const std::string first = std::to_string(s.step);
+        if (s.merges.empty())
+            csvRow(out, {first, s.at, s.kind, s.category, "", "", "", "", std::to_string(s.items),
+                         undone, undoes});
+        for (const MergeInfo& m : s.merges) {
+            long long items = 0;
+            for (long long c : m.changed)
+                items += c;
+            csvRow(out,
+                   {first, s.at, s.kind, s.category, m.mergedNames, m.mergedCodes, m.targetName,
+                    std::to_string(m.targetCode), std::to_string(items), undone, undoes});
+        }
+    }
     return out;
 }
 

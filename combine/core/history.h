@@ -92,30 +92,54 @@ struct MergeInfo {
     std::string mergedNames;
     std::vector<long long> changed; // references re-pointed per item column
 };
-// One recorded step: a combine, or the undo of one.
+// One recorded step: a combine, a rename, the redo of an undone step, or the
+// undo of any of these. A rename's one merge holds the entry's code as
+// target and merged code, the old name as merged names and the new one as
+// target name.
 struct StepInfo {
     long long step = 0;
-    std::string kind;     // "combine" or "undo"
+    std::string kind;     // "combine", "rename", "redo" or "undo"
     std::string at;       // UTC, ISO 8601
     std::string category; // the lookup word
     std::optional<std::string> undoneAt;
-    std::optional<long long> undoes;
-    long long items = 0; // combine: references re-pointed; undo: references given back
+    std::optional<long long> undoes; // undo: the step undone; redo: the step redone
+    long long items = 0;             // references re-pointed (combine, redo) or given back (undo)
     std::vector<MergeInfo> merges;
+    // What the step did, following redos to the step first done: "combine"
+    // or "rename"; for an undo, what it took back.
+    std::string action;
+    bool redoable = false; // undone, and not redone since
+
+    bool undoable() const { return kind != "undo" && !undoneAt; }
 };
 
 // The recorded steps, newest first; empty without a history. Raises
 // HistoryDamaged when the tables cannot be read as a history.
 std::vector<StepInfo> ReadHistory(engine::Database& db);
 
-// The newest combine that is not undone, or nullopt.
+// The newest step that can be undone (a combine, rename or redo not undone),
+// or nullopt.
 std::optional<StepInfo> LastUndoable(engine::Database& db);
+// The step whose undo is the newest not yet redone, or nullopt.
+std::optional<StepInfo> LastRedoable(engine::Database& db);
+
+// A deleted entry that an undo does not bring back: an entry with its code
+// is there again, under the same name (it came back) or another (the code is
+// in use again, and the references to it are left alone too).
+struct EntryLeft {
+    std::int32_t code = 0;
+    std::string name;    // the recorded name
+    std::string nowName; // the name of the entry holding the code now
+    bool reused() const { return name != nowName; }
+};
 
 // What an undo of step would do now.
 struct UndoPreview {
     long long itemsBack = 0; // items that get at least one old entry back
     long long referencesBack = 0;
     long long leftAlone = 0; // recorded references that no longer hold the target
+    std::vector<EntryLeft> entriesLeft;
+    bool renameLeft = false; // a rename whose entry no longer has the new name
 };
 UndoPreview PreviewUndo(engine::Database& db, const StepInfo& step);
 
@@ -125,14 +149,63 @@ struct UndoOutcome {
     long long referencesBack = 0;
     long long leftAlone = 0;
     long long entriesBack = 0;
+    std::vector<EntryLeft> entriesLeft;
+    bool renameLeft = false;
     std::vector<Moved> moved; // references given back, per column and code
 };
-// Undoes step inside the caller's transaction: the deleted entries come back
-// with all their fields, every recorded reference that still holds the
-// target gets its old code back, the step is marked undone and the undo is
-// recorded. Raises HistoryDamaged or the engine's error; the caller's
-// rollback then leaves the catalogue as it was.
+// Undoes step (any step that is undoable()) inside the caller's
+// transaction. Of a combine or its redo, the deleted entries come back with
+// all their fields unless their code is taken (EntryLeft), every recorded
+// reference that still holds the target gets its old code back; of a
+// rename, the old name comes back if the entry still has the new one. The
+// step is marked undone and the undo is recorded. Raises HistoryDamaged,
+// InvalidOperation for a step that cannot be undone, or the engine's error;
+// the caller's rollback then leaves the catalogue as it was.
 UndoOutcome Undo(engine::Database& db, const StepInfo& step);
+
+// What a redo of step would do now.
+struct RedoPreview {
+    long long referencesMoved = 0; // recorded references that still hold the old codes
+    long long skipped = 0;         // recorded references changed since
+    long long entriesDeleted = 0;  // merged entries there again
+    bool renameSkipped = false;    // a rename whose entry no longer has the old name
+};
+RedoPreview PreviewRedo(engine::Database& db, const StepInfo& step);
+
+struct RedoOutcome {
+    long long step = 0; // the step recording the redo
+    long long referencesMoved = 0;
+    long long skipped = 0;
+    long long entriesDeleted = 0;
+    bool renameSkipped = false;
+    std::vector<Moved> moved; // references re-pointed, per column and code
+};
+// Applies the undone step (redoable) again inside the caller's transaction,
+// with the combine's statements: the recorded references that still hold
+// the old codes are re-pointed to the target and the merged entries that
+// are there again deleted; a rename renames the entry if it still has the
+// old name. The redo is recorded as a step of its own, with a record like a
+// combine's, so that it can be undone. Raises InvalidOperation when the step
+// is not redoable or a target entry is gone, HistoryDamaged or the engine's
+// error.
+RedoOutcome Redo(engine::Database& db, const StepInfo& step);
+
+struct RenameOutcome {
+    bool recorded = false;
+    long long step = 0;
+};
+// Gives the entry of category with code the name newName by one UPDATE of
+// the name field, recorded as a 'rename' step where the catalogue keeps a
+// history. Expects a transaction to be open; raises ItemNotFound when no
+// entry has code, or the engine's errors.
+RenameOutcome Rename(engine::Database& db, const catalogue::Category& category, std::int32_t code,
+                     const std::string& newName);
+
+// The history as CSV (RFC 4180: CRLF line ends, fields holding a comma, a
+// quote or a line break in quotes with quotes doubled), a header and one row
+// per merge, a row of its own for a step without merges; text as stored
+// (UTF-8).
+std::string HistoryCsv(const std::vector<StepInfo>& steps);
 
 // Empties the history tables, inside the caller's transaction. Raises
 // HistoryDamaged for tables that are not a history.

@@ -25,6 +25,29 @@ CatalogueChange CatalogueOperation::Undo(const history::StepInfo& step,
     return change;
 }
 
+CatalogueChange CatalogueOperation::Redo(const history::StepInfo& step,
+                                         history::RedoOutcome& outcome) {
+    engine::Transaction transaction(db_);
+    outcome = history::Redo(db_, step);
+    transaction.Commit();
+    CatalogueChange change;
+    const catalogue::Category* category = catalogue::CategoryOfWord(step.category);
+    change.comboIndex = category ? category->comboIndex : -1;
+    change.moved = outcome.moved;
+    return change;
+}
+
+CatalogueChange CatalogueOperation::Rename(const catalogue::Category& category, std::int32_t code,
+                                           const std::string& newName) {
+    engine::Transaction transaction(db_);
+    history::Rename(db_, category, code, newName);
+    transaction.Commit();
+    CatalogueChange change;
+    change.comboIndex = category.comboIndex;
+    change.renamed = code;
+    return change;
+}
+
 void CatalogueOperation::Forget() {
     engine::Transaction transaction(db_);
     history::Forget(db_);

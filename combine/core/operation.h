@@ -9,6 +9,7 @@
 #include "ruledout.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // What one committed operation changed in the entries of a category.
@@ -20,7 +21,8 @@ struct CatalogueChange {
     };
     int comboIndex = -1;               // the category's place in the category list
     std::vector<Merged> merged;        // a combine
-    std::vector<history::Moved> moved; // an undo: references given back
+    std::vector<history::Moved> moved; // an undo or a redo: references moved
+    std::int32_t renamed = -1;         // a rename: the entry's code
 };
 
 // Runs operations on an open catalogue. Each raises the engine's errors
@@ -36,6 +38,14 @@ public:
 
     // Undoes a recorded step; outcome receives what the undo did.
     CatalogueChange Undo(const history::StepInfo& step, history::UndoOutcome& outcome);
+
+    // Applies an undone step again; outcome receives what the redo did.
+    CatalogueChange Redo(const history::StepInfo& step, history::RedoOutcome& outcome);
+
+    // Gives an entry of category a new name, recorded where the catalogue
+    // keeps a history.
+    CatalogueChange Rename(const catalogue::Category& category, std::int32_t code,
+                           const std::string& newName);
 
     // Empties the combine history.
     void Forget();

@@ -171,7 +171,8 @@ QMenuBar* frmCombine::buildMenuBar() {
     // which belong to the buttons.
     QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
     edit->addAction(a.undo);
-    // Redo and Rename Entry... follow Undo.
+    edit->addAction(a.redo);
+    edit->addAction(a.rename);
     edit->addAction(a.likeThis);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     view->addAction(a.showCounts);

@@ -1,5 +1,6 @@
-// The combine history dialog: the recorded combines and undos, newest first,
-// with the undo of the newest combine and a way to forget the history.
+// The combine history dialog: the recorded steps, newest first, with the
+// undo and the redo of the chosen step, the history saved as CSV, and a way
+// to forget it.
 #pragma once
 
 #include "history.h"
@@ -15,20 +16,36 @@ class QTreeWidget;
 class frmHistory : public QDialog {
     Q_OBJECT
 public:
-    // undo and forget run the actions (with their own confirmations) and
-    // return true when they changed the history; the list is then read anew
-    // through reload.
-    frmHistory(QWidget* parent, std::function<std::vector<history::StepInfo>()> reload,
-               std::function<bool()> undo, std::function<bool()> forget);
+    // undo, redo and forget run the actions (with their own confirmations)
+    // and return true when they changed the history; the list is then read
+    // anew through reload.
+    struct Actions {
+        std::function<std::vector<history::StepInfo>()> reload;
+        std::function<bool(const history::StepInfo&)> undo;
+        std::function<bool(const history::StepInfo&)> redo;
+        std::function<bool()> forget;
+    };
+    frmHistory(QWidget* parent, Actions actions);
 
-    // The text of a step's "Combined" column: each merge's names into its target.
+    // The text of a step's "Combined" column: each merge's names into its
+    // target, or the rename.
     static QString describe(const history::StepInfo& step);
+    // What the step is called in prompts: "combine", "rename" or "redo".
+    static QString kindName(const history::StepInfo& step);
 
 private:
     void fill();
+    // The step of the current row, or null.
+    const history::StepInfo* chosen() const;
+    void updateButtons();
+    // Asks for a file and writes the history there as CSV.
+    void saveCsv();
 
-    std::function<std::vector<history::StepInfo>()> reload_;
+    Actions actions_;
+    std::vector<history::StepInfo> steps_;
     QTreeWidget* tree_;
     QPushButton* undoButton_;
+    QPushButton* redoButton_;
+    QPushButton* csvButton_;
     QPushButton* forgetButton_;
 };

@@ -7,6 +7,7 @@
 #include "frmduplicates.h"
 #include "frmhistory.h"
 #include "frmitems.h"
+#include "frmrename.h"
 #include "history.h"
 #include "listbox.h"
 #include "listcounts.h"
@@ -17,8 +18,6 @@
 #include <QAction>
 #include <QItemSelectionModel>
 #include <QMenu>
-
-#include <map>
 
 namespace {
 
@@ -41,21 +40,41 @@ template <class Body> void reporting(QWidget* parent, const QString& what, Body&
     }
 }
 
-// The word that names a step of the history in the undo entry, by the
-// step's kind; a kind without a word leaves the entry as "Undo".
-QString stepWord(const std::string& kind) {
-    static const std::map<std::string, QString> words = {
-        {"combine", QStringLiteral("Combine")},
-    };
-    const auto word = words.find(kind);
-    return word == words.end() ? QString() : word->second;
-}
-
 // Enables the action when there is no reason against it; its tooltip gives
 // the reason, or else the action's own text.
 void because(QAction* action, const QString& reason) {
     action->setEnabled(reason.isEmpty());
     action->setToolTip(reason.isEmpty() ? action->text().remove(u'&') : reason);
+}
+
+QString quoted(const std::string& name) {
+    return u'\'' + ui::utf8(name) + u'\'';
+}
+
+// What an undo leaves of the entries a step deleted, said before (done
+// false) or after.
+QString entriesLeftText(const std::vector<history::EntryLeft>& left, bool done) {
+    QString out;
+    for (const history::EntryLeft& e : left)
+        out += e.reused()
+                   ? QStringLiteral("\n\nThe code of %1 is held by %2 now: %1 %3 and its "
+                                    "references %4 as they are.")
+                         .arg(quoted(e.name), quoted(e.nowName),
+                              done ? QStringLiteral("did not come back")
+                                   : QStringLiteral("will not come back"),
+                              done ? QStringLiteral("were left") : QStringLiteral("will be left"))
+                   : QStringLiteral("\n\n%1 is there again and %2 as it is.")
+                         .arg(quoted(e.name),
+                              done ? QStringLiteral("was left") : QStringLiteral("will be left"));
+    return out;
+}
+
+// "the combine of <when> in <category>" for a step's prompts.
+QString stepOf(const history::StepInfo& step) {
+    const catalogue::Category* cat = catalogue::CategoryOfWord(step.category);
+    return QStringLiteral("%1 of %2 in %3")
+        .arg(frmHistory::kindName(step), ui::utf8(wording::ShownTime(step.at)),
+             cat ? ui::utf8(cat->caption) : ui::utf8(step.category));
 }
 
 } // namespace
@@ -68,14 +87,34 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     undo_->setObjectName(QStringLiteral("actionUndoLastCombine"));
     undo_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
     undo_->setShortcutContext(Qt::WindowShortcut);
+    redo_ = new QAction(QStringLiteral("&Redo"), window);
+    redo_->setObjectName(QStringLiteral("actionRedo"));
+    redo_->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+    redo_->setShortcutContext(Qt::WindowShortcut);
+    redo_->setEnabled(false);
     history_ = new QAction(QStringLiteral("&History..."), window);
     history_->setObjectName(QStringLiteral("actionHistory"));
     history_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     history_->setShortcutContext(Qt::WindowShortcut);
-    window->addAction(undo_);
-    window->addAction(history_);
+    rename_ = new QAction(QStringLiteral("Rename Entry..."), window);
+    rename_->setObjectName(QStringLiteral("actionRenameEntry"));
+    rename_->setShortcut(QKeySequence(Qt::Key_F2));
+    rename_->setShortcutContext(Qt::WindowShortcut);
+    rename_->setEnabled(false);
+    for (QAction* a : {undo_, redo_, history_, rename_})
+        window->addAction(a);
     connect(undo_, &QAction::triggered, this, &ListMenu::undoLastCombine);
+    connect(redo_, &QAction::triggered, this, &ListMenu::redoLastUndone);
     connect(history_, &QAction::triggered, this, &ListMenu::showHistory);
+    connect(rename_, &QAction::triggered, this, &ListMenu::renameEntry);
+    // The shortcuts act only while their actions are enabled: they follow
+    // every change and every current row.
+    connect(window, &frmCombine::changed, this, &ListMenu::updateActions);
+    connect(combo3, &ComboBox::Click, this, &ListMenu::updateActions);
+    for (ListBox* list : {list1, list2})
+        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                &ListMenu::updateRename);
 
     showCounts_ = new QAction(QStringLiteral("Show Item &Counts"), window);
     showCounts_->setObjectName(QStringLiteral("actionShowItemCounts"));
@@ -140,11 +179,26 @@ std::vector<dupes::Entry> ListMenu::entries() const {
     return out;
 }
 
+int ListMenu::renameRow() const {
+    if (list2_->ListIndex() >= 0)
+        return list2_->ListIndex();
+    const QModelIndex current = list1_->currentIndex();
+    return current.isValid() ? list1_->model()->logical(current.row()) : -1;
+}
+
+void ListMenu::updateRename() {
+    because(rename_, dbCatalogue && dbCatalogue->IsOpen() &&
+                             catalogue::CategoryAt(combo3_->ListIndex()) && renameRow() > 0
+                         ? QString()
+                         : QStringLiteral("Choose an entry to rename in either list."));
+}
+
 void ListMenu::updateActions() {
     const bool open = dbCatalogue && dbCatalogue->IsOpen();
     QString noHistory = open ? QString() : QStringLiteral("No catalogue is open.");
     QString noUndo;
     QString undoText = QStringLiteral("&Undo");
+    std::optional<history::StepInfo> redoable;
     if (open) {
         try {
             const history::Status s = history::Inspect(*dbCatalogue);
@@ -152,11 +206,15 @@ void ListMenu::updateActions() {
                 noHistory = ui::utf8(s.reason);
                 noHistory[0] = noHistory[0].toUpper();
                 noHistory += u'.';
-            } else if (const auto step = history::LastUndoable(*dbCatalogue)) {
-                if (const QString word = stepWord(step->kind); !word.isEmpty())
-                    undoText += u' ' + word;
             } else {
-                noUndo = QStringLiteral("There is no combine to undo in this catalogue.");
+                if (const auto step = history::LastUndoable(*dbCatalogue)) {
+                    QString kind = frmHistory::kindName(*step);
+                    kind[0] = kind[0].toUpper();
+                    undoText += u' ' + kind;
+                } else {
+                    noUndo = QStringLiteral("There is no combine to undo in this catalogue.");
+                }
+                redoable = history::LastRedoable(*dbCatalogue);
             }
         } catch (const std::exception&) {
             // The actions themselves report what is wrong.
@@ -165,6 +223,11 @@ void ListMenu::updateActions() {
     undo_->setText(undoText);
     because(undo_, noHistory.isEmpty() ? noUndo : noHistory);
     because(history_, noHistory);
+    because(redo_, !noHistory.isEmpty() ? noHistory
+                   : redoable           ? QString()
+                                        : QStringLiteral("There is no undone step to redo."));
+    if (redoable)
+        redo_->setToolTip(QStringLiteral("Redo the ") + stepOf(*redoable));
     updateListActions();
 }
 
@@ -175,6 +238,7 @@ void ListMenu::updateListActions() {
     because(likeThis_, listed && (menuRow_ > 0 || list2_->ListIndex() > 0)
                            ? QString()
                            : QStringLiteral("Choose an entry in the right list."));
+    updateRename();
 }
 
 void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
@@ -187,7 +251,10 @@ void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
     menuRow_ = under.isValid() ? list->model()->logical(under.row()) : -1;
     updateActions();
     menu.addAction(undo_);
+    menu.addAction(redo_);
     menu.addAction(history_);
+    menu.addSeparator();
+    menu.addAction(rename_);
     menu.addSeparator();
     menu.addAction(showCounts_);
     menu.addAction(findDuplicates_);
@@ -255,16 +322,21 @@ void ListMenu::showItems() {
 bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
     engine::Database& db = *dbCatalogue;
     const history::UndoPreview preview = history::PreviewUndo(db, step);
-    const catalogue::Category* cat = catalogue::CategoryOfWord(step.category);
-    const QString when = ui::utf8(wording::ShownTime(step.at));
+    const bool rename = step.action == "rename";
+    const history::MergeInfo& first = step.merges.front();
     QString prompt =
-        QStringLiteral("Undo the combine of %1 in %2?\n\n%3\n\n%4 will get their old "
-                       "entries back.")
-            .arg(when, cat ? ui::utf8(cat->caption) : ui::utf8(step.category),
-                 frmHistory::describe(step), ui::plural(preview.itemsBack, "item", "items"));
-    if (preview.leftAlone)
-        prompt += QStringLiteral(" %1 changed since will be left as they are.")
-                      .arg(ui::plural(preview.leftAlone, "reference", "references"));
+        QStringLiteral("Undo the %1?\n\n%2").arg(stepOf(step), frmHistory::describe(step));
+    if (rename && preview.renameLeft)
+        prompt += QStringLiteral("\n\nThe entry is no longer called %1 and will be left as it is.")
+                      .arg(quoted(first.targetName));
+    if (!rename) {
+        prompt += QStringLiteral("\n\n%1 will get their old entries back.")
+                      .arg(ui::plural(preview.itemsBack, "item", "items"));
+        if (preview.leftAlone)
+            prompt += QStringLiteral(" %1 changed since will be left as they are.")
+                          .arg(ui::plural(preview.leftAlone, "reference", "references"));
+        prompt += entriesLeftText(preview.entriesLeft, false);
+    }
     if (ui::msgBox(parent, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
         return false;
 
@@ -274,14 +346,74 @@ bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
         // Entries that came back belong in the lists: they are filled anew.
         window_->showChange(CatalogueOperation(db).Undo(step, outcome));
     }
-    QString done = QStringLiteral("The combine was undone: %1 got their old entries back and %2 "
-                                  "came back.")
-                       .arg(ui::plural(outcome.itemsBack, "item", "items"),
-                            ui::plural(outcome.entriesBack, "entry", "entries"));
-    if (outcome.leftAlone)
-        done += QStringLiteral("\n\n%1 had been changed since the combine and %2 left as they are.")
+    QString done;
+    if (rename) {
+        done = outcome.renameLeft
+                   ? QStringLiteral("The rename was not undone: the entry is no longer called "
+                                    "%1, and it was left as it is.")
+                         .arg(quoted(first.targetName))
+                   : QStringLiteral("The rename was undone: the entry is called %1 again.")
+                         .arg(quoted(first.mergedNames));
+    } else {
+        done = QStringLiteral("The %1 was undone: %2 got their old entries back and %3 came back.")
+                   .arg(frmHistory::kindName(step), ui::plural(outcome.itemsBack, "item", "items"),
+                        ui::plural(outcome.entriesBack, "entry", "entries"));
+        if (outcome.leftAlone)
+            done +=
+                QStringLiteral("\n\n%1 had been changed since the %2 and %3 left as they are.")
                     .arg(ui::plural(outcome.leftAlone, "reference", "references"),
+                         frmHistory::kindName(step),
                          outcome.leftAlone == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+        done += entriesLeftText(outcome.entriesLeft, true);
+    }
+    ui::msgBox(parent, done, ui::mb::Information);
+    return true;
+}
+
+bool ListMenu::redoStep(QWidget* parent, const history::StepInfo& step) {
+    engine::Database& db = *dbCatalogue;
+    const history::RedoPreview preview = history::PreviewRedo(db, step);
+    const bool rename = step.action == "rename";
+    const history::MergeInfo& first = step.merges.front();
+    QString prompt =
+        QStringLiteral("Redo the %1?\n\n%2").arg(stepOf(step), frmHistory::describe(step));
+    if (rename && preview.renameSkipped)
+        prompt += QStringLiteral("\n\nThe entry is no longer called %1 and will be left as it is.")
+                      .arg(quoted(first.mergedNames));
+    if (!rename) {
+        prompt += QStringLiteral("\n\n%1 will be re-pointed and %2 deleted.")
+                      .arg(ui::plural(preview.referencesMoved, "reference", "references"),
+                           ui::plural(preview.entriesDeleted, "entry", "entries"));
+        if (preview.skipped)
+            prompt += QStringLiteral(" %1 changed since will be left as they are.")
+                          .arg(ui::plural(preview.skipped, "reference", "references"));
+    }
+    if (ui::msgBox(parent, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
+        return false;
+
+    history::RedoOutcome outcome;
+    {
+        frmCombine::Busy busy(*window_);
+        window_->showChange(CatalogueOperation(db).Redo(step, outcome));
+    }
+    QString done;
+    if (rename) {
+        done = outcome.renameSkipped
+                   ? QStringLiteral("The rename was not redone: the entry is no longer called "
+                                    "%1, and it was left as it is.")
+                         .arg(quoted(first.mergedNames))
+                   : QStringLiteral("The rename was redone: the entry is called %1 again.")
+                         .arg(quoted(first.targetName));
+    } else {
+        done = QStringLiteral("The %1 was redone: %2 re-pointed and %3 deleted.")
+                   .arg(frmHistory::kindName(step),
+                        ui::plural(outcome.referencesMoved, "reference", "references"),
+                        ui::plural(outcome.entriesDeleted, "entry", "entries"));
+        if (outcome.skipped)
+            done += QStringLiteral("\n\n%1 had been changed since and %2 left as they are.")
+                        .arg(ui::plural(outcome.skipped, "reference", "references"),
+                             outcome.skipped == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+    }
     ui::msgBox(parent, done, ui::mb::Information);
     return true;
 }
@@ -290,7 +422,7 @@ void ListMenu::undoLastCombine() {
     updateActions();
     if (ui::programEnded() || !undo_->isEnabled())
         return;
-    reporting(window_, QStringLiteral("The last combine cannot be undone."), [&] {
+    reporting(window_, QStringLiteral("The last step cannot be undone."), [&] {
         const std::optional<history::StepInfo> step = history::LastUndoable(*dbCatalogue);
         if (!step) {
             ui::msgBox(window_, QStringLiteral("There is no combine to undo in this catalogue."),
@@ -298,6 +430,16 @@ void ListMenu::undoLastCombine() {
             return;
         }
         undoStep(window_, *step);
+    });
+}
+
+void ListMenu::redoLastUndone() {
+    updateActions();
+    if (ui::programEnded() || !redo_->isEnabled())
+        return;
+    reporting(window_, QStringLiteral("The last undone step cannot be redone."), [&] {
+        if (const std::optional<history::StepInfo> step = history::LastRedoable(*dbCatalogue))
+            redoStep(window_, *step);
     });
 }
 
@@ -332,21 +474,27 @@ void ListMenu::showHistory() {
                       [&] { steps = history::ReadHistory(*dbCatalogue); });
             return steps;
         };
-        auto undo = [&] {
+        frmHistory::Actions actions;
+        actions.reload = reload;
+        actions.undo = [&](const history::StepInfo& step) {
             bool changed = false;
-            reporting(dialog, QStringLiteral("The last combine cannot be undone."), [&] {
-                const std::optional<history::StepInfo> step = history::LastUndoable(*dbCatalogue);
-                changed = step && undoStep(dialog, *step);
-            });
+            reporting(dialog, QStringLiteral("The step cannot be undone."),
+                      [&] { changed = undoStep(dialog, step); });
             return changed;
         };
-        auto forget = [&] {
+        actions.redo = [&](const history::StepInfo& step) {
+            bool changed = false;
+            reporting(dialog, QStringLiteral("The step cannot be redone."),
+                      [&] { changed = redoStep(dialog, step); });
+            return changed;
+        };
+        actions.forget = [&] {
             bool changed = false;
             reporting(dialog, QStringLiteral("The combine history cannot be forgotten."),
                       [&] { changed = forgetHistory(dialog); });
             return changed;
         };
-        frmHistory box(window_, reload, undo, forget);
+        frmHistory box(window_, std::move(actions));
         dialog = &box;
         if (onDialog)
             onDialog(box);
@@ -355,6 +503,54 @@ void ListMenu::showHistory() {
     });
     // A forgotten history leaves nothing to undo.
     updateActions();
+}
+
+void ListMenu::renameEntry() {
+    updateActions();
+    const catalogue::Category* cat = catalogue::CategoryAt(combo3_->ListIndex());
+    const int row = renameRow();
+    if (ui::programEnded() || !rename_->isEnabled() || !cat || row <= 0)
+        return;
+    const std::int32_t code = list1_->ItemData(row);
+    const QString old = list1_->List(row);
+    frmRename box(window_, old);
+    if (onDialog)
+        onDialog(box);
+    else
+        box.exec();
+    const QString name = box.name();
+    if (box.result() != QDialog::Accepted || name == old)
+        return;
+    if (name.trimmed().isEmpty()) {
+        ui::msgBox(window_, QStringLiteral("An entry needs a name: the name was not changed."),
+                   ui::mb::Exclamation);
+        return;
+    }
+    // Another entry of that name, or else of that fingerprint, is the one to
+    // combine into, through the window's own combine.
+    reporting(window_, QStringLiteral("The entry cannot be renamed."), [&] {
+        const int same = dupes::NamedLike(entries(), row - 1, name.toStdString()) + 1;
+        if (same > 0) {
+            markInLists({row}, same, false);
+            window_->Command2_Click();
+            return;
+        }
+        {
+            frmCombine::Busy busy(*window_);
+            window_->showChange(
+                CatalogueOperation(*dbCatalogue).Rename(*cat, code, name.toStdString()));
+        }
+        for (int i = 1; i < list2_->ListCount(); ++i)
+            if (list2_->ItemData(i) == code) {
+                list2_->SetListIndex(i);
+                for (ListBox* list : {list1_, list2_}) {
+                    const QModelIndex at = list->model()->index(list->model()->physical(i));
+                    list->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+                    list->scrollTo(at);
+                }
+                break;
+            }
+    });
 }
 
 void ListMenu::markInLists(const std::vector<int>& rows, int target, bool withTarget) {

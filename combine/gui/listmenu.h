@@ -1,7 +1,8 @@
-// The lookup lists' context menu: the undo of the last combine, the combine
-// history, item counts in the rows, the duplicate finder (with its pairs
-// ruled out as not duplicates), the marking of entries like one and the
-// items behind an entry.
+// The lookup lists' context menu: the undo of the last step and the redo of
+// the last undone one, the combine history, the rename of an entry, item
+// counts in the rows, the duplicate finder (with its pairs ruled out as not
+// duplicates), the marking of entries like one and the items behind an
+// entry.
 #pragma once
 
 #include "duplicates.h"
@@ -43,16 +44,23 @@ public:
         QAction* findDuplicates;
         QAction* likeThis;
         QAction* showItems;
+        QAction* redo;
+        QAction* rename;
     };
     Actions actions() const {
-        return {undo_, history_, showCounts_, findDuplicates_, likeThis_, showItems_};
+        return {undo_,     history_,   showCounts_, findDuplicates_,
+                likeThis_, showItems_, redo_,       rename_};
     }
 
 public slots:
     // Event procedures of the menu. Each reports its failures in a message
     // box and leaves the catalogue as it was; none ends the program.
     void undoLastCombine();
+    void redoLastUndone();
     void showHistory();
+    // Renames List2's current entry, else List1's, after asking for the
+    // name; a name another entry has leads to the window's combine instead.
+    void renameEntry();
     void findDuplicates();
     // Marks in List1 the entries of the same fingerprint as the entry under
     // the menu (or List2's current row) and makes that entry List2's current row.
@@ -74,6 +82,11 @@ private:
     void showMenu(ListBox* list, const QPoint& pos);
     // Undoes step after the user's confirmation; true when it was undone.
     bool undoStep(QWidget* parent, const history::StepInfo& step);
+    // Redoes the undone step after the user's confirmation; true when it was redone.
+    bool redoStep(QWidget* parent, const history::StepInfo& step);
+    // The row the rename acts on: List2's current row, else List1's; -1 for none.
+    int renameRow() const;
+    void updateRename();
     bool forgetHistory(QWidget* parent);
     // Combines the checked groups after the user's confirmation.
     bool combineGroups(QWidget* parent, const catalogue::Category& category,
@@ -100,7 +113,9 @@ private:
     ComboBox* combo3_;
     ListCounts& counts_;
     QAction* undo_;
+    QAction* redo_;
     QAction* history_;
+    QAction* rename_;
     QAction* showCounts_;
     QAction* findDuplicates_;
     QAction* likeThis_;

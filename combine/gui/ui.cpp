@@ -418,6 +418,26 @@ void CommonDialog::showOpen(QWidget* parent) {
     FileName = *chosen;
 }
 
+std::optional<QString> saveFile(QWidget* parent, const QString& title, const QString& suggested,
+                                const QString& filter) {
+    if (seam().testing) {
+        ShownDialog shown;
+        shown.title = title;
+        shown.fileName = suggested;
+        shown.filter = filter;
+        seam().dialogs.push_back(shown);
+        if (!seam().realDialog) {
+            if (seam().fileNames.empty())
+                return std::nullopt;
+            const std::optional<QString> typed = seam().fileNames.front();
+            seam().fileNames.pop_front();
+            return typed;
+        }
+    }
+    const QString chosen = QFileDialog::getSaveFileName(parent, title, suggested, filter);
+    return chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen);
+}
+
 bool isReadOnlyPath(const QString& path) {
     auto notWritable = [](const QString& p) {
         const QByteArray local = QFile::encodeName(p);

@@ -204,6 +204,13 @@ struct CommonDialog {
     QStringList nameFilters() const;
 };
 
+// Shows the modal Save dialog with a title, a suggested name and Qt name
+// filters ("CSV files (*.csv)"); returns the chosen path, or nullopt when
+// cancelled. Under the seam it records the showing and takes the next of
+// fileNames instead (nullopt or an empty queue cancels).
+std::optional<QString> saveFile(QWidget* parent, const QString& title, const QString& suggested,
+                                const QString& filter);
+
 // True when the file, or the folder that holds it, is read-only: no write
 // permission for this user, or no write permission bit at all (which counts
 // also for a user whom the system lets write anyway).

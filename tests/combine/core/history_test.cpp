@@ -1,13 +1,17 @@
-// Tests of the combine history without a window: combines recorded and undone
-// to the catalogue as it was, also after repair; failures and damage refused.
+// Tests of the combine history without a window: combines and renames
+// recorded, undone in any order and redone, to the catalogue as it was, also
+// after repair; what changed since left alone; failures and damage refused;
+// the history as CSV.
 #include "catalogues.h"
 #include "history.h"
 #include "itemcounts.h"
 #include "operation.h"
+#include "query.h"
 #include "support.h"
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -42,6 +46,28 @@ history::UndoOutcome undoLast(engine::Database& db) {
     history::UndoOutcome out;
     CatalogueOperation(db).Undo(history::LastUndoable(db).value(), out);
     return out;
+}
+
+history::StepInfo stepNumbered(engine::Database& db, long long step) {
+    for (const history::StepInfo& s : history::ReadHistory(db))
+        if (s.step == step)
+            return s;
+    throw std::runtime_error("no step " + std::to_string(step));
+}
+
+history::RedoOutcome redoLast(engine::Database& db) {
+    history::RedoOutcome out;
+    CatalogueOperation(db).Redo(history::LastRedoable(db).value(), out);
+    return out;
+}
+
+// A combine (name empty) or a rename of codes[0] to name.
+void operate(engine::Database& db, int category, const std::vector<int>& codes, int target,
+             const std::string& name) {
+    if (name.empty())
+        combine(db, category, codes, target);
+    else
+        CatalogueOperation(db).Rename(*catalogue::CategoryAt(category), codes[0], name);
 }
 
 std::vector<long long> countsOf(const ItemCounts& c) {
@@ -213,6 +239,189 @@ TEST_F(History, KnownAsFollowsCombinesNotUndone) {
     EXPECT_TRUE(history::KnownAs(*db, publishers).empty());
     combine(*db, 0, {4}, -1);
     EXPECT_TRUE(history::KnownAs(*db, subjects).empty());
+}
+
+// Each operation undone and redone twice, the second time through the redo's
+// own record: every undo gives back the catalogue before it, every redo the
+// one after it, and the history names what each step undid or redid.
+TEST_F(History, UndoAndRedoRoundTrip) {
+    // clang-format off
+    const struct { int category; std::vector<int> codes; int target; std::string name; } rows[] = {
+        {0, {12, 31}, 4, ""}, {2, {2, 3}, 1, ""}, {0, {12}, -1, ""},
+        {0, {7}, 0, "Chemistry, \"Organic\""}, {1, {3}, 0, "Methuen & Co"}};
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        auto db = open();
+        const Dump before = dump(*db, false);
+        operate(*db, r.category, r.codes, r.target, r.name);
+        const Dump after = dump(*db, false);
+        EXPECT_NE(after, before);
+        for (int round = 0; round < 2; ++round) {
+            undoLast(*db);
+            EXPECT_EQ(dump(*db, false), before);
+            EXPECT_EQ(redoLast(*db).skipped, 0);
+            EXPECT_EQ(dump(*db, false), after);
+        }
+        const auto steps = history::ReadHistory(*db);
+        ASSERT_EQ(steps.size(), 5u);
+        const std::string kind = r.name.empty() ? "combine" : "rename";
+        const std::pair<std::string, int> expected[] = {
+            {"redo", 2}, {"undo", 2}, {"redo", 4}, {"undo", 4}, {kind, -1}};
+        for (size_t i = 0; i < 5; ++i) {
+            const int of = expected[i].second;
+            EXPECT_EQ(steps[i].kind, expected[i].first);
+            EXPECT_EQ(steps[i].undoes.value_or(-1), of < 0 ? -1 : steps[size_t(of)].step);
+            EXPECT_TRUE(steps[i].action == kind && !steps[i].redoable);
+        }
+        EXPECT_TRUE(steps[2].undoneAt && steps[4].undoneAt && !steps[0].undoneAt);
+        EXPECT_EQ(history::LastUndoable(*db)->step, steps[0].step);
+        EXPECT_FALSE(history::LastRedoable(*db));
+    }
+}
+
+// An older step undone after later ones: references moved since are left
+// alone and counted; a deleted entry that came back stays as it is, and one
+// whose code is held by another entry stays out with its references; the
+// preview says what the undo does.
+TEST_F(History, OlderStepUndoneLeavesWhatChangedSince) {
+    const std::string insert = "INSERT INTO [Subjects] ([Subject Code], [Subject Name]) VALUES ";
+    // clang-format off
+    const struct { std::string sql; int later; long long back, left, entries; std::vector<bool> reused; }
+    rows[] = {
+        {"", 7, 0, 8, 2, {}},
+        {insert + "(12, 'Computer')", -1, 8, 0, 1, {false}},
+        {insert + "(31, 'Other')", -1, 5, 3, 1, {true}}};
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.sql);
+        auto db = open();
+        const long long first = combine(*db, 0, {12, 31}, 4).step;
+        if (!r.sql.empty())
+            db->Execute(r.sql);
+        const Dump there = dump(*db, false);
+        const long long later =
+            r.later > 0 ? combine(*db, 0, {4}, r.later).step : combine(*db, 2, {2}, 1).step;
+        const history::StepInfo step = stepNumbered(*db, first);
+        const auto preview = history::PreviewUndo(*db, step);
+        history::UndoOutcome out;
+        CatalogueOperation(*db).Undo(step, out);
+        EXPECT_TRUE(out.referencesBack == r.back && out.leftAlone == r.left &&
+                    out.entriesBack == r.entries);
+        EXPECT_TRUE(preview.referencesBack == r.back && preview.leftAlone == r.left);
+        std::vector<bool> reused;
+        for (const auto& e : out.entriesLeft)
+            reused.push_back(e.reused());
+        EXPECT_EQ(reused, r.reused);
+        EXPECT_EQ(preview.entriesLeft.size(), r.reused.size());
+        // The entries there before the undo are there as they were.
+        const Dump now = dump(*db, false);
+        for (const std::string& row : there.at("Subjects")) {
+            EXPECT_TRUE(r.later > 0 || std::ranges::count(now.at("Subjects"), row) == 1) << row;
+        }
+        EXPECT_FALSE(stepNumbered(*db, later).undoneAt);
+        EXPECT_TRUE(stepNumbered(*db, first).undoneAt);
+    }
+}
+
+// What changed between the steps is left as it is and counted: a reference
+// moved before a redo, a name changed before the undo or redo of a rename;
+// a target gone refuses the redo. Undoing the redo gives back what was there.
+TEST_F(History, RedoAndRenameLeaveWhatChangedSince) {
+    const std::string moveItem = "UPDATE [MERVANE RECORDS] SET [Subject 1] = 7 WHERE rowid = 1";
+    const std::string rename = "UPDATE [Subjects] SET [Subject Name] = 'Chemie' WHERE "
+                               "[Subject Code] = 7";
+    const long refused = engine::err::InvalidOperation;
+    // clang-format off
+    const struct { std::string name, sql; bool beforeUndo, left; long long skipped; long error; }
+    rows[] = {
+        {"", moveItem, false, false, 1, 0},
+        {"", "DELETE FROM [Subjects] WHERE [Subject Code] = 4", false, false, 0, refused},
+        {"Chem", rename, true, true, 1, 0},
+        {"Chem", rename, false, false, 1, 0}};
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.sql);
+        auto db = open();
+        operate(*db, 0, r.name.empty() ? std::vector<int>{12, 31} : std::vector<int>{7}, 4, r.name);
+        if (r.beforeUndo)
+            db->Execute(r.sql);
+        EXPECT_EQ(undoLast(*db).renameLeft, r.left);
+        if (!r.beforeUndo)
+            db->Execute(r.sql);
+        const Dump before = dump(*db, true);
+        if (r.error) {
+            EXPECT_EQ(errorOf([&] { redoLast(*db); }), r.error);
+            EXPECT_EQ(dump(*db, true), before);
+            continue;
+        }
+        const auto redone = redoLast(*db);
+        EXPECT_EQ(redone.skipped + (redone.renameSkipped ? 1 : 0), r.skipped);
+        EXPECT_EQ(redone.referencesMoved, r.name.empty() ? 7 : 0);
+        undoLast(*db);
+        Dump back = dump(*db, false);
+        for (const auto& [table, content] : before) {
+            EXPECT_TRUE(table.starts_with("combine_history") || back[table] == content) << table;
+        }
+    }
+}
+
+// A history written when its steps could only be combines and undos takes a
+// rename and a redo; the file stays sound.
+TEST_F(History, OldKindsCheckIsWidened) {
+    auto db = open();
+    combine(*db, 0, {12}, 4);
+    db->Execute("PRAGMA writable_schema = ON");
+    db->Execute("UPDATE sqlite_schema SET sql = replace(sql, ', ''redo'', ''rename''', '') "
+                "WHERE name = 'combine_history'");
+    db->Execute("PRAGMA schema_version = 100");
+    db->Execute("PRAGMA writable_schema = OFF");
+    db = engine::DatabaseEngine().OpenDatabase(path);
+    EXPECT_EQ(errorOf([&] {
+                  db->Execute("INSERT INTO combine_history VALUES (9, 'redo', '', 'Subject', "
+                              "NULL, NULL, 0)");
+              }),
+              engine::err::ConstraintViolation);
+    CatalogueOperation(*db).Rename(*catalogue::CategoryAt(0), 7, "Chem");
+    undoLast(*db);
+    redoLast(*db);
+    EXPECT_EQ(history::ReadHistory(*db).front().kind, "redo");
+    engine::Query check(*db, "PRAGMA integrity_check");
+    ASSERT_TRUE(check.Step());
+    EXPECT_EQ(check.Text(0), "ok");
+}
+
+// The history as CSV: a header, a row per merge, a step without merges on a
+// row of its own; fields with commas, quotes or line breaks in quotes.
+TEST(HistoryCsv, QuotesWhatNeedsIt) {
+    // clang-format off
+    const struct { std::string name, field; } rows[] = {
+        {"Plain", "Plain"}, {"A, B", "\"A, B\""}, {"Say \"hi\"", "\"Say \"\"hi\"\"\""},
+        {"Two\r\nlines", "\"Two\r\nlines\""}, {"\xc3\x89" "ditions", "\xc3\x89" "ditions"}};
+    // clang-format on
+    for (const auto& r : rows) {
+        history::StepInfo combined{2,
+                                   "combine",
+                                   "2026-12-07T08:01:36Z",
+                                   "Subject",
+                                   "2026-12-07T09:00:00Z",
+                                   std::nullopt,
+                                   6,
+                                   {},
+                                   "combine",
+                                   true};
+        combined.merges = {{4, r.name, "12, 31", r.name, {3, 2}}, {-1, "", "7", "x", {1, 0}}};
+        const history::StepInfo undo{
+            3, "undo", "2026-12-07T09:00:00Z", "Subject", std::nullopt, 2, 6, {}, "combine", false};
+        const std::string f = r.field;
+        EXPECT_EQ(history::HistoryCsv({undo, combined}),
+                  "step,when,kind,category,names,codes,target,target code,items,undone,undoes\r\n"
+                  "3,2026-12-07T09:00:00Z,undo,Subject,,,,,6,,2\r\n"
+                  "2,2026-12-07T08:01:36Z,combine,Subject," +
+                      f + ",\"12, 31\"," + f +
+                      ",4,5,2026-12-07T09:00:00Z,\r\n"
+                      "2,2026-12-07T08:01:36Z,combine,Subject,x,7,,-1,1,2026-12-07T09:00:00Z,\r\n");
+    }
 }
 
 // Item keys come back as written; one byte short is damage.

@@ -69,6 +69,8 @@ TEST_F(WindowTest, MenuBarSharesTheListsActions) {
     // clang-format off
     const struct { QString entry; QKeySequence key; bool inContext; } rows[] = {
         {"&Edit > &Undo Combine", QKeySequence("Ctrl+Z"), true},
+        {"&Edit > &Redo", QKeySequence("Ctrl+Y"), true},
+        {"&Edit > Rename Entry...", QKeySequence("F2"), true},
         {"&Edit > Mark Entries &Like This", {}, true},
         {"&View > Show Item &Counts", {}, true},
         {"&View > Show Items...", QKeySequence("Ctrl+I"), true},
@@ -103,7 +105,8 @@ TEST_F(WindowTest, MenuBarSharesTheListsActions) {
         ASSERT_TRUE(a);
         EXPECT_EQ(context.contains(a), r.inContext);
         EXPECT_EQ(a->shortcut(), r.key);
-        if (r.key.isEmpty())
+        // Nothing is undone yet, so Redo is off and its keys with it.
+        if (r.key.isEmpty() || !a->isEnabled())
             continue;
         QSignalSpy triggered(a, &QAction::triggered);
         ui::seam().answers = {ui::mb::No};
