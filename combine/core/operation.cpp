@@ -1,6 +1,19 @@
 // The one place that changes the open catalogue.
 #include "operation.h"
 
+namespace {
+
+// What an undo or a redo of step changed: references moved in its category.
+CatalogueChange movedIn(const history::StepInfo& step, std::vector<history::Moved> moved) {
+    CatalogueChange change;
+    const catalogue::Category* category = catalogue::CategoryOfWord(step.category);
+    change.comboIndex = category ? category->comboIndex : -1;
+    change.moved = std::move(moved);
+    return change;
+}
+
+} // namespace
+
 CatalogueChange CatalogueOperation::Combine(const catalogue::Category& category,
                                             const std::vector<history::Merge>& merges) {
     engine::Transaction transaction(db_);
@@ -18,11 +31,7 @@ CatalogueChange CatalogueOperation::Undo(const history::StepInfo& step,
     engine::Transaction transaction(db_);
     outcome = history::Undo(db_, step);
     transaction.Commit();
-    CatalogueChange change;
-    const catalogue::Category* category = catalogue::CategoryOfWord(step.category);
-    change.comboIndex = category ? category->comboIndex : -1;
-    change.moved = outcome.moved;
-    return change;
+    return movedIn(step, outcome.moved);
 }
 
 CatalogueChange CatalogueOperation::Redo(const history::StepInfo& step,
@@ -30,11 +39,7 @@ CatalogueChange CatalogueOperation::Redo(const history::StepInfo& step,
     engine::Transaction transaction(db_);
     outcome = history::Redo(db_, step);
     transaction.Commit();
-    CatalogueChange change;
-    const catalogue::Category* category = catalogue::CategoryOfWord(step.category);
-    change.comboIndex = category ? category->comboIndex : -1;
-    change.moved = outcome.moved;
-    return change;
+    return movedIn(step, outcome.moved);
 }
 
 CatalogueChange CatalogueOperation::Rename(const catalogue::Category& category, std::int32_t code,

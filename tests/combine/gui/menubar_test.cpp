@@ -130,8 +130,8 @@ TEST_F(WindowTest, HelpContentsAndAbout) {
     EXPECT_EQ(help.topics,
               QStringList({"The combine window", "The two lists", "Done", "Choosing a catalogue",
                            "Combining entries", "Finding duplicates", "Item counts",
-                           "Marking entries like this", "Undoing a combine", "The combine history",
-                           "Pairs ruled out"}));
+                           "Marking entries like this", "Undoing and redoing", "Renaming an entry",
+                           "The items behind an entry", "The combine history", "Pairs ruled out"}));
     press(*w, "actionAbout");
     ASSERT_EQ(ui::seam().messages.size(), 1u);
     const std::string about = ui::seam().messages[0].text.toStdString();
