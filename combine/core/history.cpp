@@ -2,6 +2,7 @@
 #include "history.h"
 
 #include "query.h"
+#include "unused.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,7 +69,8 @@ const std::vector<TableShape>& shapes() {
          {"step", "kind", "at", "category", "undone_at", "undoes", "items"},
          "CREATE TABLE combine_history (\n"
          "    step      INTEGER PRIMARY KEY,\n"
-         "    kind      TEXT NOT NULL CHECK (kind IN ('combine', 'undo', 'redo', 'rename')),\n"
+         "    kind      TEXT NOT NULL CHECK (kind IN ('combine', 'undo', 'redo', 'rename', "
+         "'delete', 'clear')),\n"
          "    at        TEXT NOT NULL,\n"
          "    category  TEXT NOT NULL,\n"
          "    undone_at TEXT,\n"
@@ -176,21 +178,30 @@ struct Recorder {
     long long step = 0;
 };
 
-// The check of the steps' kinds that files written before renames and redos
-// were recorded carry, and the one that allows them.
-const std::string OldKinds = "CHECK (kind IN ('combine', 'undo'))";
-const std::string Kinds = "CHECK (kind IN ('combine', 'undo', 'redo', 'rename'))";
+// The checks of the steps' kinds that files written before renames and
+// redos, and before deletes and clears, were recorded carry, and the one
+// that allows them all.
+const std::vector<std::string> OldKinds = {"CHECK (kind IN ('combine', 'undo'))",
+                                           "CHECK (kind IN ('combine', 'undo', 'redo', 'rename'))"};
+const std::string Kinds =
+    "CHECK (kind IN ('combine', 'undo', 'redo', 'rename', 'delete', 'clear'))";
 
-// Widens the old check of the steps' kinds in the schema, inside the
+// Widens an old check of the steps' kinds in the schema, inside the
 // caller's transaction. Only a CHECK is loosened, which changes no stored
 // byte, so rewriting the table's text and bumping the schema version is
 // enough. Raises the engine's errors.
 void allowKinds(Database& db) {
     long long version = 0;
+    std::string old;
     {
-        Query q(db, "SELECT instr(sql, ?1) FROM sqlite_schema WHERE type = 'table' AND name = ?2");
-        q.Bind(1, OldKinds).Bind(2, StepsTable);
-        if (!q.Step() || q.Integer(0) == 0)
+        for (const std::string& k : OldKinds) {
+            Query q(db,
+                    "SELECT instr(sql, ?1) FROM sqlite_schema WHERE type = 'table' AND name = ?2");
+            q.Bind(1, k).Bind(2, StepsTable);
+            if (q.Step() && q.Integer(0) != 0)
+                old = k;
+        }
+        if (old.empty())
             return;
         Query v(db, "PRAGMA schema_version");
         v.Step();
@@ -200,7 +211,7 @@ void allowKinds(Database& db) {
     try {
         Query q(db, "UPDATE sqlite_schema SET sql = replace(sql, ?1, ?2) "
                     "WHERE type = 'table' AND name = ?3");
-        q.Bind(1, OldKinds).Bind(2, Kinds).Bind(3, StepsTable);
+        q.Bind(1, old).Bind(2, Kinds).Bind(3, StepsTable);
         q.Run();
     } catch (const Error&) {
         db.Execute("PRAGMA writable_schema = OFF");
@@ -213,7 +224,7 @@ void allowKinds(Database& db) {
 // Records a step of kind (its items counted later) and returns its number.
 long long addStep(Database& db, const std::string& kind, const std::string& category,
                   std::optional<long long> undoes, const std::string& at) {
-    if (kind == "redo" || kind == "rename")
+    if (kind != "combine" && kind != "undo")
         allowKinds(db);
     Query q(db, "INSERT INTO combine_history (kind, at, category, undoes, items) "
                 "VALUES (?1, ?2, ?3, ?4, 0)");
@@ -232,6 +243,19 @@ void setItems(Database& db, long long step, long long items) {
     Query q(db, "UPDATE combine_history SET items = ?2 WHERE step = ?1");
     q.Bind(1, step).Bind(2, items);
     q.Run();
+}
+
+// Starts the record of a step of kind in category's word where the
+// catalogue keeps a history (creating the tables on the first record);
+// nullopt where it cannot.
+std::optional<Recorder> startStep(Database& db, const std::string& kind, const std::string& word) {
+    const Status status = Inspect(db);
+    if (!status.recordable())
+        return std::nullopt;
+    if (status.state == State::Absent)
+        for (const TableShape& t : shapes())
+            db.Execute(t.ddl);
+    return Recorder{db, status.itemKey, addStep(db, kind, word, std::nullopt, NowUtc())};
 }
 
 // Records the merge row of one merge, its references counted later.
@@ -373,14 +397,8 @@ Status Inspect(Database& db) {
 CombineOutcome Combine(Database& db, const catalogue::Category& cat,
                        const std::vector<Merge>& merges) {
     CombineOutcome out;
-    const Status status = Inspect(db);
-    std::optional<Recorder> rec;
-    if (status.recordable()) {
-        if (status.state == State::Absent)
-            for (const TableShape& t : shapes())
-                db.Execute(t.ddl);
-        rec.emplace(
-            Recorder{db, status.itemKey, addStep(db, "combine", cat.word, std::nullopt, NowUtc())});
+    std::optional<Recorder> rec = startStep(db, "combine", cat.word);
+    if (rec) {
         out.recorded = true;
         out.step = rec->step;
     }
@@ -434,7 +452,8 @@ std::vector<StepInfo> ReadHistory(Database& db) {
             if (!q.IsNull(5))
                 s.undoes = q.Integer(5);
             s.items = q.Integer(6);
-            if (s.kind != "combine" && s.kind != "undo" && s.kind != "redo" && s.kind != "rename")
+            if (s.kind != "combine" && s.kind != "undo" && s.kind != "redo" && s.kind != "rename" &&
+                s.kind != "delete" && s.kind != "clear")
                 damaged("step " + std::to_string(s.step) + " is of an unknown kind");
             at[s.step] = steps.size();
             steps.push_back(std::move(s));
@@ -462,7 +481,7 @@ std::vector<StepInfo> ReadHistory(Database& db) {
         const std::string name = "step " + std::to_string(s->step);
         if (s->kind != "undo" && s->merges.empty())
             damaged(name + " records no merge");
-        if (s->kind == "combine" || s->kind == "rename") {
+        if (s->kind != "undo" && s->kind != "redo") {
             s->action = s->kind;
             continue;
         }
@@ -839,7 +858,14 @@ RedoOutcome redoCombine(Database& db, const StepInfo& s, Recorder* rec) {
             throw Error(engine::err::InvalidOperation,
                         "The entry '" + m.targetName + "' that step " + std::to_string(s.step) +
                             " combined into is no longer there, so the step cannot be redone.");
-        const std::vector<std::int32_t> codes = backAgain(db, cat, s.step, merge);
+        std::vector<std::int32_t> codes = backAgain(db, cat, s.step, merge);
+        if (s.action == "delete") {
+            // Only entries that are still unused go again.
+            std::vector<std::int32_t> still;
+            for (const unused::Entry& e : unused::StillUnused(db, cat, codes))
+                still.push_back(e.code);
+            codes = std::move(still);
+        }
         const std::string condition = codes.empty() ? "" : Condition(CodesText(codes));
         if (rec) {
             recordMergeRow(*rec, cat, merge, m.targetCode, m.targetName, m.mergedCodes,
@@ -852,9 +878,12 @@ RedoOutcome redoCombine(Database& db, const StepInfo& s, Recorder* rec) {
             if (r.merge != merge)
                 continue;
             const std::string column = engine::QuoteName(r.column);
-            const std::string where = " WHERE " + engine::QuoteName(key) +
-                                      " IN (SELECT value FROM json_each(?1)) AND +" + column +
-                                      " = ?2";
+            // A clear takes only a subject that still repeats the first one.
+            const std::string where =
+                " WHERE " + engine::QuoteName(key) + " IN (SELECT value FROM json_each(?1)) AND +" +
+                column + " = ?2" +
+                (s.action == "clear" ? " AND " + engine::QuoteName(cat.itemColumns[0]) + " = ?2"
+                                     : "");
             std::vector<long long> keys;
             Query q(db, rec ? "UPDATE " + table + " SET " + column + " = ?3" + where +
                                   " RETURNING " + engine::QuoteName(key)
@@ -933,21 +962,89 @@ RenameOutcome Rename(Database& db, const catalogue::Category& cat, std::int32_t 
         throw Error(engine::err::ItemNotFound,
                     "There is no entry with the code " + std::to_string(code) + ".");
     RenameOutcome out;
-    const Status status = Inspect(db);
-    if (status.recordable()) {
-        if (status.state == State::Absent)
-            for (const TableShape& t : shapes())
-                db.Execute(t.ddl);
-        Recorder rec{db, status.itemKey, addStep(db, "rename", cat.word, std::nullopt, NowUtc())};
-        recordMergeRow(rec, cat, 0, code, newName, std::to_string(code), *old);
+    if (std::optional<Recorder> rec = startStep(db, "rename", cat.word)) {
+        recordMergeRow(*rec, cat, 0, code, newName, std::to_string(code), *old);
         out.recorded = true;
-        out.step = rec.step;
+        out.step = rec->step;
     }
     Query q(db, "UPDATE " + engine::QuoteName(cat.table) + " SET " +
                     engine::QuoteName(cat.nameField) + " = ?1 WHERE " +
                     engine::QuoteName(cat.codeField) + " = ?2");
     q.Bind(1, newName).Bind(2, code);
     q.Run();
+    return out;
+}
+
+DeleteOutcome DeleteUnused(Database& db, const catalogue::Category& cat,
+                           const std::vector<std::int32_t>& codes) {
+    const std::vector<unused::Entry> still = unused::StillUnused(db, cat, codes);
+    DeleteOutcome out;
+    out.left = static_cast<long long>(
+        std::unordered_set<std::int32_t>(codes.begin(), codes.end()).size() - still.size());
+    if (still.empty())
+        return out;
+    std::vector<std::int32_t> gone;
+    std::string names;
+    for (const unused::Entry& e : still) {
+        gone.push_back(e.code);
+        names += (names.empty() ? "" : ", ") + e.name;
+    }
+    const std::string condition = Condition(CodesText(gone));
+    if (std::optional<Recorder> rec = startStep(db, "delete", cat.word)) {
+        recordMergeRow(*rec, cat, 0, -1, "", CodesText(gone), names);
+        recordEntries(*rec, cat, 0, condition);
+        out.recorded = true;
+        out.step = rec->step;
+    }
+    db.Execute("DELETE * FROM [" + cat.table + "] WHERE [" + cat.codeField + "]" + condition);
+    out.deleted = db.RecordsAffected();
+    return out;
+}
+
+ClearOutcome ClearRepeated(Database& db) {
+    const catalogue::Category& cat = *catalogue::CategoryOfWord("Subject");
+    const std::string table = engine::QuoteName(catalogue::ItemTable);
+    const std::string first = engine::QuoteName(cat.itemColumns[0]);
+    const std::string second = engine::QuoteName(cat.itemColumns[1]);
+    const std::string where = " WHERE " + second + " = " + first + " AND " + first + " <> -1";
+    ClearOutcome out;
+    if (unused::RepeatedSubjects(db) == 0)
+        return out;
+    std::optional<Recorder> rec = startStep(db, "clear", cat.word);
+    if (rec) {
+        recordMergeRow(*rec, cat, 0, -1, "", "", "");
+        out.recorded = true;
+        out.step = rec->step;
+    }
+    // The keys grouped by subject and ascending, as a combine records them
+    // (where nothing is recorded only the subjects count).
+    const std::string key = rec ? rec->key : itemKey(db);
+    Query q(db, "SELECT " + second + ", " + (key.empty() ? "0" : engine::QuoteName(key)) +
+                    " FROM " + table + where + " ORDER BY 1, 2");
+    std::vector<long long> keys;
+    std::int32_t code = -1;
+    auto flush = [&] {
+        if (keys.empty())
+            return;
+        out.moved.push_back({cat.itemColumns[1], code, -1, static_cast<long long>(keys.size())});
+        if (rec)
+            recordKeys(*rec, 0, cat.itemColumns[1], code, keys);
+        keys.clear();
+    };
+    while (q.Step()) {
+        const auto c = static_cast<std::int32_t>(q.Integer(0));
+        if (c != code)
+            flush();
+        code = c;
+        keys.push_back(q.Integer(1));
+    }
+    flush();
+    db.Execute("UPDATE " + table + " SET " + second + " = -1" + where);
+    out.cleared = db.RecordsAffected();
+    if (rec) {
+        recordChanged(*rec, 0, {0, out.cleared});
+        setItems(db, rec->step, out.cleared);
+    }
     return out;
 }
 

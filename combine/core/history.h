@@ -98,15 +98,15 @@ struct MergeInfo {
 // target name.
 struct StepInfo {
     long long step = 0;
-    std::string kind;     // "combine", "rename", "redo" or "undo"
+    std::string kind;     // "combine", "rename", "delete", "clear", "redo" or "undo"
     std::string at;       // UTC, ISO 8601
     std::string category; // the lookup word
     std::optional<std::string> undoneAt;
     std::optional<long long> undoes; // undo: the step undone; redo: the step redone
     long long items = 0;             // references re-pointed (combine, redo) or given back (undo)
     std::vector<MergeInfo> merges;
-    // What the step did, following redos to the step first done: "combine"
-    // or "rename"; for an undo, what it took back.
+    // What the step did, following redos to the step first done: "combine",
+    // "rename", "delete" or "clear"; for an undo, what it took back.
     std::string action;
     bool redoable = false; // undone, and not redone since
 
@@ -200,6 +200,33 @@ struct RenameOutcome {
 // entry has code, or the engine's errors.
 RenameOutcome Rename(engine::Database& db, const catalogue::Category& category, std::int32_t code,
                      const std::string& newName);
+
+struct DeleteOutcome {
+    bool recorded = false;
+    long long step = 0;
+    long long deleted = 0;
+    long long left = 0; // entries asked for that are in use (or gone) by now
+};
+// Deletes the entries of category with codes that are still unused (see
+// unused::StillUnused) by one DELETE, inside the caller's transaction, and
+// records them with every field as a 'delete' step where the catalogue
+// keeps a history; undone and redone like a combine. Raises the engine's
+// errors.
+DeleteOutcome DeleteUnused(engine::Database& db, const catalogue::Category& category,
+                           const std::vector<std::int32_t>& codes);
+
+struct ClearOutcome {
+    bool recorded = false;
+    long long step = 0;
+    long long cleared = 0;    // items whose second subject was cleared
+    std::vector<Moved> moved; // per subject, to -1
+};
+// Sets the second subject to -1 on every item that holds one subject, not
+// -1, in both subject columns, inside the caller's transaction, recorded as
+// a 'clear' step (the items' keys per subject, as a combine records its
+// references) where the catalogue keeps a history. Raises the engine's
+// errors.
+ClearOutcome ClearRepeated(engine::Database& db);
 
 // The history as CSV (RFC 4180: CRLF line ends, fields holding a comma, a
 // quote or a line break in quotes with quotes doubled), a header and one row

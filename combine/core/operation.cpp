@@ -53,6 +53,27 @@ CatalogueChange CatalogueOperation::Rename(const catalogue::Category& category, 
     return change;
 }
 
+CatalogueChange CatalogueOperation::DeleteUnused(const catalogue::Category& category,
+                                                 const std::vector<std::int32_t>& codes,
+                                                 history::DeleteOutcome& outcome) {
+    engine::Transaction transaction(db_);
+    outcome = history::DeleteUnused(db_, category, codes);
+    transaction.Commit();
+    CatalogueChange change;
+    change.comboIndex = category.comboIndex;
+    return change;
+}
+
+CatalogueChange CatalogueOperation::ClearRepeated(history::ClearOutcome& outcome) {
+    engine::Transaction transaction(db_);
+    outcome = history::ClearRepeated(db_);
+    transaction.Commit();
+    CatalogueChange change;
+    change.comboIndex = catalogue::CategoryOfWord("Subject")->comboIndex;
+    change.moved = outcome.moved;
+    return change;
+}
+
 void CatalogueOperation::Forget() {
     engine::Transaction transaction(db_);
     history::Forget(db_);

@@ -47,6 +47,16 @@ public:
     CatalogueChange Rename(const catalogue::Category& category, std::int32_t code,
                            const std::string& newName);
 
+    // Deletes the entries of category with codes that are still unused, in
+    // one step recorded like a combine; outcome receives what it did.
+    CatalogueChange DeleteUnused(const catalogue::Category& category,
+                                 const std::vector<std::int32_t>& codes,
+                                 history::DeleteOutcome& outcome);
+
+    // Clears the second subject of the items that repeat the first there,
+    // in one step recorded like a combine; outcome receives what it did.
+    CatalogueChange ClearRepeated(history::ClearOutcome& outcome);
+
     // Empties the combine history.
     void Forget();
 

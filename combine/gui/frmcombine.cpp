@@ -179,7 +179,8 @@ QMenuBar* frmCombine::buildMenuBar() {
     view->addAction(a.showItems);
     QMenu* tools = bar->addMenu(QStringLiteral("&Tools"));
     tools->addAction(a.findDuplicates);
-    // Unused Entries... and Clear Repeated Subjects... come before History...
+    tools->addAction(a.unusedEntries);
+    tools->addAction(a.clearRepeated);
     tools->addAction(a.history);
     QMenu* helpMenu = bar->addMenu(QStringLiteral("&Help"));
     helpMenu->addAction(help);

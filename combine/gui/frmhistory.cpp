@@ -76,6 +76,18 @@ frmHistory::frmHistory(QWidget* parent, Actions actions)
 QString frmHistory::describe(const history::StepInfo& step) {
     QStringList parts;
     for (const history::MergeInfo& m : step.merges) {
+        if (step.action == "delete") {
+            parts << u'\'' + ui::utf8(m.mergedNames) + QStringLiteral("' deleted as unused");
+            continue;
+        }
+        if (step.action == "clear") {
+            long long items = 0;
+            for (long long c : m.changed)
+                items += c;
+            parts << QStringLiteral("Second subject cleared where it repeated the first, on %1")
+                         .arg(ui::plural(items, "item", "items"));
+            continue;
+        }
         if (step.action == "rename") {
             parts << u'\'' + ui::utf8(m.mergedNames) + QStringLiteral("' renamed '") +
                          ui::utf8(m.targetName) + u'\'';

@@ -28,9 +28,11 @@ public:
     frmHistory(QWidget* parent, Actions actions);
 
     // The text of a step's "Combined" column: each merge's names into its
-    // target, or the rename.
+    // target, the rename, the entries deleted as unused or the subjects
+    // cleared.
     static QString describe(const history::StepInfo& step);
-    // What the step is called in prompts: "combine", "rename" or "redo".
+    // What the step is called in prompts: "combine", "rename", "delete",
+    // "clear" or "redo" (the undo entry reads "Undo Delete", "Undo Clear").
     static QString kindName(const history::StepInfo& step);
 
 private:

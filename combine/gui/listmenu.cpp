@@ -8,11 +8,13 @@
 #include "frmhistory.h"
 #include "frmitems.h"
 #include "frmrename.h"
+#include "frmunused.h"
 #include "history.h"
 #include "listbox.h"
 #include "listcounts.h"
 #include "operation.h"
 #include "ui.h"
+#include "unused.h"
 #include "wording.h"
 
 #include <QAction>
@@ -131,6 +133,12 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     showItems_->setShortcutContext(Qt::WindowShortcut);
     window->addAction(findDuplicates_);
     window->addAction(showItems_);
+    unusedEntries_ = new QAction(QStringLiteral("Unused Entries..."), window);
+    unusedEntries_->setObjectName(QStringLiteral("actionUnusedEntries"));
+    clearRepeated_ = new QAction(QStringLiteral("Clear Repeated Subjects..."), window);
+    clearRepeated_->setObjectName(QStringLiteral("actionClearRepeatedSubjects"));
+    connect(unusedEntries_, &QAction::triggered, this, &ListMenu::unusedEntries);
+    connect(clearRepeated_, &QAction::triggered, this, &ListMenu::clearRepeatedSubjects);
     // The counts are counted when first shown for a category.
     auto showCounts = [this] {
         counts_.setVisible(showCounts_->isChecked());
@@ -228,6 +236,10 @@ void ListMenu::updateActions() {
                                         : QStringLiteral("There is no undone step to redo."));
     if (redoable)
         redo_->setToolTip(QStringLiteral("Redo the ") + stepOf(*redoable));
+    because(unusedEntries_, open && catalogue::CategoryAt(combo3_->ListIndex())
+                                ? QString()
+                                : QStringLiteral("Open a catalogue and choose a category."));
+    because(clearRepeated_, open ? QString() : QStringLiteral("No catalogue is open."));
     updateListActions();
 }
 
@@ -255,6 +267,8 @@ void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
     menu.addAction(history_);
     menu.addSeparator();
     menu.addAction(rename_);
+    menu.addAction(unusedEntries_);
+    menu.addAction(clearRepeated_);
     menu.addSeparator();
     menu.addAction(showCounts_);
     menu.addAction(findDuplicates_);
@@ -682,4 +696,94 @@ void ListMenu::findDuplicates() {
             markInLists(rows, g.members[static_cast<size_t>(g.target)].entry + 1, false);
         }
     });
+}
+
+bool ListMenu::deleteUnused(QWidget* parent, const catalogue::Category& cat,
+                            const std::vector<std::int32_t>& codes) {
+    if (codes.empty()) {
+        ui::msgBox(parent, QStringLiteral("No entry is checked: nothing was deleted."),
+                   ui::mb::Information);
+        return false;
+    }
+    const QString prompt =
+        QStringLiteral("Delete %1 from %2? The deletion can be undone.")
+            .arg(ui::plural(static_cast<long long>(codes.size()), "unused entry", "unused entries"),
+                 ui::utf8(cat.caption));
+    if (ui::msgBox(parent, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
+        return false;
+    history::DeleteOutcome outcome;
+    {
+        frmCombine::Busy busy(*window_);
+        window_->showChange(CatalogueOperation(*dbCatalogue).DeleteUnused(cat, codes, outcome));
+    }
+    QString done =
+        QStringLiteral("%1 deleted.").arg(ui::plural(outcome.deleted, "entry was", "entries were"));
+    if (outcome.left)
+        done +=
+            QStringLiteral(" %1 in use by now, or gone, and left as %2.")
+                .arg(ui::plural(outcome.left, "entry was", "entries were"),
+                     outcome.left == 1 ? QStringLiteral("it was") : QStringLiteral("they were"));
+    ui::msgBox(parent, done, ui::mb::Information);
+    return true;
+}
+
+void ListMenu::unusedEntries() {
+    updateActions();
+    const catalogue::Category* cat = catalogue::CategoryAt(combo3_->ListIndex());
+    if (ui::programEnded() || !unusedEntries_->isEnabled() || !cat)
+        return;
+    reporting(window_, QStringLiteral("The unused entries cannot be listed."), [&] {
+        std::vector<unused::Entry> found;
+        {
+            frmCombine::Busy busy(*window_);
+            found = unused::List(*dbCatalogue, *cat);
+        }
+        frmUnused* dialog = nullptr;
+        frmUnused box(window_, ui::utf8(cat->caption), found,
+                      [&](const std::vector<std::int32_t>& codes) {
+                          bool done = false;
+                          reporting(dialog, QStringLiteral("The entries cannot be deleted."),
+                                    [&] { done = deleteUnused(dialog, *cat, codes); });
+                          return done;
+                      });
+        dialog = &box;
+        if (onDialog)
+            onDialog(box);
+        else
+            box.exec();
+    });
+    updateActions();
+}
+
+void ListMenu::clearRepeatedSubjects() {
+    updateActions();
+    if (ui::programEnded() || !clearRepeated_->isEnabled())
+        return;
+    reporting(window_, QStringLiteral("The repeated subjects cannot be cleared."), [&] {
+        const long long repeated = unused::RepeatedSubjects(*dbCatalogue);
+        if (repeated == 0) {
+            ui::msgBox(window_,
+                       QStringLiteral("No item has the same subject as its first and its second "
+                                      "subject: nothing was changed."),
+                       ui::mb::Information);
+            return;
+        }
+        const QString prompt =
+            QStringLiteral("%1 the same subject as first and as second subject. Clear the "
+                           "second subject of %2? This can be undone.")
+                .arg(ui::plural(repeated, "item has", "items have"),
+                     repeated == 1 ? QStringLiteral("it") : QStringLiteral("them"));
+        if (ui::msgBox(window_, prompt, ui::mb::YesNo + ui::mb::DefaultButton2) != ui::mb::Yes)
+            return;
+        history::ClearOutcome outcome;
+        {
+            frmCombine::Busy busy(*window_);
+            window_->showChange(CatalogueOperation(*dbCatalogue).ClearRepeated(outcome));
+        }
+        ui::msgBox(window_,
+                   QStringLiteral("The second subject was cleared on %1.")
+                       .arg(ui::plural(outcome.cleared, "item", "items")),
+                   ui::mb::Information);
+    });
+    updateActions();
 }

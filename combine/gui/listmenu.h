@@ -1,8 +1,8 @@
 // The lookup lists' context menu: the undo of the last step and the redo of
 // the last undone one, the combine history, the rename of an entry, item
 // counts in the rows, the duplicate finder (with its pairs ruled out as not
-// duplicates), the marking of entries like one and the items behind an
-// entry.
+// duplicates), the marking of entries like one, the items behind an entry,
+// the deletion of unused entries and the clearing of repeated subjects.
 #pragma once
 
 #include "duplicates.h"
@@ -46,10 +46,12 @@ public:
         QAction* showItems;
         QAction* redo;
         QAction* rename;
+        QAction* unusedEntries;
+        QAction* clearRepeated;
     };
     Actions actions() const {
-        return {undo_,     history_,   showCounts_, findDuplicates_,
-                likeThis_, showItems_, redo_,       rename_};
+        return {undo_,      history_, showCounts_, findDuplicates_, likeThis_,
+                showItems_, redo_,    rename_,     unusedEntries_,  clearRepeated_};
     }
 
 public slots:
@@ -68,6 +70,12 @@ public slots:
     // Shows the items that refer to the entry under the menu, else List2's
     // current row, else List1's.
     void showItems();
+    // Lists the unused entries of the category shown and deletes the
+    // checked ones after the user's confirmation.
+    void unusedEntries();
+    // Clears the second subject where it repeats the first, after the
+    // user's confirmation.
+    void clearRepeatedSubjects();
 
     // Brings the actions in line with the open catalogue, the lists and the
     // row under the menu: each disabled where it cannot work, its tooltip
@@ -106,6 +114,10 @@ private:
     int itemsRow() const;
     // Opens the items of entry of the category shown; failures are reported on parent.
     void showItemsOf(QWidget* parent, const dupes::Entry& entry);
+    // Deletes the unused entries of category with codes after the user's
+    // confirmation; true when they were deleted.
+    bool deleteUnused(QWidget* parent, const catalogue::Category& category,
+                      const std::vector<std::int32_t>& codes);
 
     frmCombine* window_;
     ListBox* list1_;
@@ -120,6 +132,8 @@ private:
     QAction* findDuplicates_;
     QAction* likeThis_;
     QAction* showItems_;
+    QAction* unusedEntries_;
+    QAction* clearRepeated_;
     QWidget* dialogParent_ = nullptr; // the duplicate finder while it is open
     int menuRow_ = -1;                // the row under the pointer when the menu opened
 };

@@ -367,28 +367,42 @@ TEST_F(History, RedoAndRenameLeaveWhatChangedSince) {
 }
 
 // A history written when its steps could only be combines and undos takes a
-// rename and a redo; the file stays sound.
+// rename and a redo, one written before deletes and clears takes a clear;
+// the file stays sound.
 TEST_F(History, OldKindsCheckIsWidened) {
-    auto db = open();
-    combine(*db, 0, {12}, 4);
-    db->Execute("PRAGMA writable_schema = ON");
-    db->Execute("UPDATE sqlite_schema SET sql = replace(sql, ', ''redo'', ''rename''', '') "
-                "WHERE name = 'combine_history'");
-    db->Execute("PRAGMA schema_version = 100");
-    db->Execute("PRAGMA writable_schema = OFF");
-    db = engine::DatabaseEngine().OpenDatabase(path);
-    EXPECT_EQ(errorOf([&] {
-                  db->Execute("INSERT INTO combine_history VALUES (9, 'redo', '', 'Subject', "
-                              "NULL, NULL, 0)");
-              }),
-              engine::err::ConstraintViolation);
-    CatalogueOperation(*db).Rename(*catalogue::CategoryAt(0), 7, "Chem");
-    undoLast(*db);
-    redoLast(*db);
-    EXPECT_EQ(history::ReadHistory(*db).front().kind, "redo");
-    engine::Query check(*db, "PRAGMA integrity_check");
-    ASSERT_TRUE(check.Step());
-    EXPECT_EQ(check.Text(0), "ok");
+    // clang-format off
+    const struct { const char* kinds; const char* refused; bool rename; } rows[] = {
+        {"', ''redo'', ''rename'', ''delete'', ''clear'''", "redo", true},
+        {"', ''delete'', ''clear'''", "delete", false}};
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.refused);
+        auto db = open();
+        combine(*db, 0, {12}, 4);
+        db->Execute("PRAGMA writable_schema = ON");
+        db->Execute(std::string("UPDATE sqlite_schema SET sql = replace(sql, ") + r.kinds +
+                    ", '') WHERE name = 'combine_history'");
+        db->Execute("PRAGMA schema_version = 100");
+        db->Execute("PRAGMA writable_schema = OFF");
+        db = engine::DatabaseEngine().OpenDatabase(path);
+        EXPECT_EQ(errorOf([&] {
+                      db->Execute(std::string("INSERT INTO combine_history VALUES (9, '") +
+                                  r.refused + "', '', 'Subject', NULL, NULL, 0)");
+                  }),
+                  engine::err::ConstraintViolation);
+        if (r.rename) {
+            CatalogueOperation(*db).Rename(*catalogue::CategoryAt(0), 7, "Chem");
+        } else {
+            history::ClearOutcome out;
+            CatalogueOperation(*db).ClearRepeated(out);
+        }
+        undoLast(*db);
+        redoLast(*db);
+        EXPECT_EQ(history::ReadHistory(*db).front().kind, "redo");
+        engine::Query check(*db, "PRAGMA integrity_check");
+        ASSERT_TRUE(check.Step());
+        EXPECT_EQ(check.Text(0), "ok");
+    }
 }
 
 // The history as CSV: a header, a row per merge, a step without merges on a

@@ -1,6 +1,6 @@
 // The lists' menu and the history dialog beyond the combine: the rename of
 // an entry and its way into the window's combine, the redo, the undo of any
-// step, and the history saved as CSV.
+// step, the history saved as CSV, unused entries and repeated subjects.
 #include "window.h"
 
 #include "combine1.h"
@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -31,11 +32,11 @@ TEST_F(WindowTest, RenameUndoRedoAndCombineInstead) {
         auto db = engine::DatabaseEngine().OpenDatabase(path);
         const history::Merge m{{3}, "CD", "Books", [] { return 2; }};
         CatalogueOperation(*db).Combine(*catalogue::CategoryAt(2), {m});
-        for (const char* sql :
-             {"PRAGMA writable_schema = ON",
-              "UPDATE sqlite_schema SET sql = replace(sql, ', ''redo'', ''rename''', '') "
-              "WHERE name = 'combine_history'",
-              "PRAGMA schema_version = 100", "PRAGMA writable_schema = OFF"})
+        for (const char* sql : {"PRAGMA writable_schema = ON",
+                                "UPDATE sqlite_schema SET sql = replace(sql, ', ''redo'', "
+                                "''rename'', ''delete'', ''clear''', '') "
+                                "WHERE name = 'combine_history'",
+                                "PRAGMA schema_version = 100", "PRAGMA writable_schema = OFF"})
             db->Execute(sql);
     }
     auto w = startWindow({path});
@@ -137,6 +138,68 @@ TEST_F(WindowTest, HistoryDialogUndoesAnyStepRedoesAndSavesCsv) {
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
     EXPECT_NE(text.find(",redo,Subject,Computer,12,Computers,4,5,,1\r\n"), std::string::npos)
         << text;
+}
+
+} // namespace
+
+namespace {
+
+// Unused Entries... lists the category's unused entries, all checked, with
+// their count; No deletes nothing, Yes deletes the checked ones, refills
+// the lists and names the undo. Clear Repeated Subjects... counts, No
+// changes nothing, Yes clears, and with none repeated it says so.
+TEST_F(WindowTest, UnusedEntriesAndClearRepeated) {
+    const std::string path = writeHistorySample(
+        dir / "Books.M17", {"INSERT INTO [Subjects] ([Subject Code], [Subject Name]) VALUES "
+                            "(50, 'Zoology'), (51, 'algebra')"});
+    auto w = startWindow({path});
+    auto* undo = w->findChild<QAction*>("actionUndoLastCombine");
+    ListBox* l1 = list(*w, "List1");
+    const Dump start = dump(*dbCatalogue, false);
+    ListMenu::onDialog = [&](QDialog& d) {
+        ASSERT_EQ(d.objectName(), "frmUnused");
+        EXPECT_EQ(d.findChild<QLabel*>("countLabel")->text(), "3 unused entries");
+        auto* tree = d.findChild<QTreeWidget*>("unusedTree");
+        ASSERT_EQ(tree->topLevelItemCount(), 3);
+        EXPECT_EQ(tree->topLevelItem(0)->text(0), "algebra");
+        tree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+        d.findChild<QPushButton*>("deleteButton")->click();
+    };
+    // clang-format off
+    const struct { const char* action; int answer; QString asked, told; } rows[] = {
+        {"actionUnusedEntries", ui::mb::No,
+         "Delete 2 unused entries from Subjects? The deletion can be undone.", ""},
+        {"actionClearRepeatedSubjects", ui::mb::No,
+         "1 item has the same subject as first and as second subject. Clear the second subject "
+         "of it? This can be undone.", ""},
+        {"actionUnusedEntries", ui::mb::Yes, "", "2 entries were deleted."},
+        {"actionClearRepeatedSubjects", ui::mb::Yes, "",
+         "The second subject was cleared on 1 item."}};
+    // clang-format on
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.action);
+        ui::seam().messages.clear();
+        press(*w, r.action, {r.answer});
+        ASSERT_FALSE(ui::seam().messages.empty());
+        EXPECT_EQ(ui::seam().messages[0].defaultButton, ui::mb::No);
+        if (r.answer == ui::mb::No) {
+            EXPECT_EQ(ui::seam().messages.back().text, r.asked);
+            EXPECT_EQ(dump(*dbCatalogue, false), start);
+        } else {
+            EXPECT_EQ(ui::seam().messages.back().text, r.told);
+        }
+    }
+    EXPECT_TRUE(rowOf(l1, "algebra") < 0 && rowOf(l1, "Zoology") < 0 && rowOf(l1, "Minus 1") > 0);
+    EXPECT_EQ(undo->text(), "&Undo Clear");
+    press(*w, "actionClearRepeatedSubjects");
+    EXPECT_EQ(ui::seam().messages.back().text,
+              "No item has the same subject as its first and its second subject: nothing was "
+              "changed.");
+    press(*w, "actionUndoLastCombine", {ui::mb::Yes});
+    EXPECT_EQ(undo->text(), "&Undo Delete");
+    press(*w, "actionUndoLastCombine", {ui::mb::Yes});
+    EXPECT_EQ(dump(*dbCatalogue, false), start);
+    EXPECT_GT(rowOf(l1, "Zoology"), 0);
 }
 
 } // namespace

@@ -75,6 +75,8 @@ TEST_F(WindowTest, MenuBarSharesTheListsActions) {
         {"&View > Show Item &Counts", {}, true},
         {"&View > Show Items...", QKeySequence("Ctrl+I"), true},
         {"&Tools > Find &Duplicates...", QKeySequence("Ctrl+F"), true},
+        {"&Tools > Unused Entries...", {}, true},
+        {"&Tools > Clear Repeated Subjects...", {}, true},
         {"&Tools > &History...", QKeySequence("Ctrl+H"), true},
         {"&Help > &Contents", QKeySequence("F1"), false},
         {"&Help > &About", {}, false}};
@@ -131,7 +133,8 @@ TEST_F(WindowTest, HelpContentsAndAbout) {
               QStringList({"The combine window", "The two lists", "Done", "Choosing a catalogue",
                            "Combining entries", "Finding duplicates", "Item counts",
                            "Marking entries like this", "Undoing and redoing", "Renaming an entry",
-                           "The items behind an entry", "The combine history", "Pairs ruled out"}));
+                           "The items behind an entry", "Unused entries", "Repeated subjects",
+                           "The combine history", "Pairs ruled out"}));
     press(*w, "actionAbout");
     ASSERT_EQ(ui::seam().messages.size(), 1u);
     const std::string about = ui::seam().messages[0].text.toStdString();
