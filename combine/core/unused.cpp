@@ -9,7 +9,9 @@ namespace unused {
 namespace {
 
 // The entries of category (aliased e) that no item refers to, in the lists'
-// order, restricted by where (ANDed, may be empty). The entries are walked
+// order, restricted by where (ANDed, may be empty). An entry whose code is
+// -1, the code items hold for no entry, is never offered: which items meant
+// it cannot be told. The entries are walked
 // in code order (the range over every 32-bit code leads the planner onto the
 // code index), so that the probes of each item column's index run through
 // it in order; the few found are sorted by name afterwards.
@@ -18,8 +20,8 @@ std::vector<Entry> select(engine::Database& db, const catalogue::Category& cat,
     const std::string code = "e." + engine::QuoteName(cat.codeField);
     std::string sql = "WITH u AS MATERIALIZED (SELECT e.rowid AS r, " + code + " AS c, e." +
                       engine::QuoteName(cat.nameField) + " AS n FROM " +
-                      engine::QuoteName(cat.table) + " e WHERE " + code +
-                      " >= -2147483648" + where;
+                      engine::QuoteName(cat.table) + " e WHERE " + code + " >= -2147483648 AND " +
+                      code + " <> -1" + where;
     for (const std::string& column : cat.itemColumns) {
         const std::string c = engine::QuoteName(column);
         sql += " AND NOT EXISTS (SELECT 1 FROM " + engine::QuoteName(catalogue::ItemTable) +

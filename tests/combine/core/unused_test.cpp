@@ -20,12 +20,12 @@ protected:
     // and Chemistry in both subject columns of one item.
     std::unique_ptr<engine::Database> open() {
         std::filesystem::remove(path);
-        writeHistorySample(
-            path, {"INSERT INTO [Subjects] ([Subject Code], [Subject Name]) VALUES "
-                   "(50, 'Zoology'), (51, 'algebra'), (52, 'Botany')",
-                   "UPDATE [MERVANE RECORDS] SET [Subject 2] = 52 WHERE [Subject 1] = 4",
-                   "UPDATE [MERVANE RECORDS] SET [Subject 2] = 7 WHERE [Subject 1] = 7",
-                   "INSERT INTO [Publishers] VALUES (9, 'Unused Press', NULL)"});
+        writeHistorySample(path,
+                           {"INSERT INTO [Subjects] ([Subject Code], [Subject Name]) VALUES "
+                            "(50, 'Zoology'), (51, 'algebra'), (52, 'Botany')",
+                            "UPDATE [MERVANE RECORDS] SET [Subject 2] = 52 WHERE [Subject 1] = 4",
+                            "UPDATE [MERVANE RECORDS] SET [Subject 2] = 7 WHERE [Subject 1] = 7",
+                            "INSERT INTO [Publishers] VALUES (9, 'Unused Press', NULL)"});
         return engine::DatabaseEngine().OpenDatabase(path);
     }
     TempDir dir{"unused"};
@@ -50,12 +50,12 @@ history::RedoOutcome redoLast(engine::Database& db) {
     return out;
 }
 
-// In the lists' order; an entry used only as second subject is used; -1 in
-// an item column refers to no entry, so the entry holding -1 is unused.
+// In the lists' order; an entry used only as second subject is used; the
+// entry whose code is -1, the code of no entry, is never offered.
 TEST_F(Unused, ListedExactly) {
     auto db = open();
     using L = std::vector<std::pair<int, std::string>>;
-    EXPECT_EQ(listed(*db, 0), (L{{51, "algebra"}, {-1, "Minus 1"}, {50, "Zoology"}}));
+    EXPECT_EQ(listed(*db, 0), (L{{51, "algebra"}, {50, "Zoology"}}));
     EXPECT_EQ(listed(*db, 1), (L{{9, "Unused Press"}}));
     EXPECT_EQ(listed(*db, 2), L{});
 }
@@ -67,7 +67,7 @@ TEST_F(Unused, DeleteUndoRedoFieldForField) {
     // clang-format off
     const struct { int category; std::vector<std::int32_t> codes; std::string gain, gainBeforeRedo;
                    long long deleted, left, redone; } rows[] = {
-        {0, {50, -1, 51}, "", "", 3, 0, 3},
+        {0, {50, -1, 51}, "", "", 2, 1, 2},
         {1, {9}, "", "", 1, 0, 1},
         {0, {50, 51}, "UPDATE [MERVANE RECORDS] SET [Subject 2] = 50 WHERE [Subject 1] = 12",
          "UPDATE [MERVANE RECORDS] SET [Subject 1] = 51 WHERE [Subject 1] = 4", 1, 1, 0}};
