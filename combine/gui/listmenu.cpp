@@ -81,6 +81,13 @@ QString stepOf(const history::StepInfo& step) {
 
 } // namespace
 
+void ListMenu::runDialog(QDialog& box) {
+    if (onDialog)
+        onDialog(box);
+    else
+        box.exec();
+}
+
 ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox* combo3,
                    ListCounts& counts)
     : QObject(window), window_(window), list1_(list1), list2_(list2), combo3_(combo3),
@@ -318,10 +325,7 @@ void ListMenu::showItemsOf(QWidget* parent, const dupes::Entry& entry) {
             count = pages->count();
         }
         frmItems box(parent, ui::utf8(entry.name), std::move(pages), count);
-        if (onDialog)
-            onDialog(box);
-        else
-            box.exec();
+        runDialog(box);
     });
 }
 
@@ -510,10 +514,7 @@ void ListMenu::showHistory() {
         };
         frmHistory box(window_, std::move(actions));
         dialog = &box;
-        if (onDialog)
-            onDialog(box);
-        else
-            box.exec();
+        runDialog(box);
     });
     // A forgotten history leaves nothing to undo.
     updateActions();
@@ -528,10 +529,7 @@ void ListMenu::renameEntry() {
     const std::int32_t code = list1_->ItemData(row);
     const QString old = list1_->List(row);
     frmRename box(window_, old);
-    if (onDialog)
-        onDialog(box);
-    else
-        box.exec();
+    runDialog(box);
     const QString name = box.name();
     if (box.result() != QDialog::Accepted || name == old)
         return;
@@ -682,10 +680,7 @@ void ListMenu::findDuplicates() {
         };
         frmDuplicates box(window_, ui::utf8(cat->caption), all, counts, std::move(actions));
         dialogParent_ = &box;
-        if (onDialog)
-            onDialog(box);
-        else
-            box.exec();
+        runDialog(box);
         dialogParent_ = nullptr;
         if (box.result() == QDialog::Accepted && box.marked()) {
             const dupes::Group& g = *box.marked();
@@ -747,10 +742,7 @@ void ListMenu::unusedEntries() {
                           return done;
                       });
         dialog = &box;
-        if (onDialog)
-            onDialog(box);
-        else
-            box.exec();
+        runDialog(box);
     });
     updateActions();
 }

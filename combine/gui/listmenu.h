@@ -34,6 +34,8 @@ public:
 
     // Tests set this to drive a dialog of the menu instead of showing it modally.
     static inline std::function<void(QDialog&)> onDialog;
+    // Shows box modally, or hands it to onDialog when a test has set one.
+    static void runDialog(QDialog& box);
 
     // The menu's actions, which the window's menu bar offers too: one action
     // each, with one shortcut and one enabled state wherever it is shown.
