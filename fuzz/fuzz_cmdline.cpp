@@ -1,6 +1,7 @@
 // Fuzz target: arbitrary bytes as the repair program's argument text. The
 // reader either returns a path and a switch or raises one of its three
 // errors; it never touches a file.
+#include "common.h"
 #include "engine.h"
 #include "module1.h"
 
@@ -10,14 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz failure: %s\n", what);
-    std::abort();
-}
-
-} // namespace
+using fuzzsupport::fail;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -3,6 +3,7 @@
 // subject headings or not and which pairs are ruled out. The clusters must
 // be well formed and keep every ruled-out pair apart.
 #include "clustering.h"
+#include "common.h"
 #include "namewords.h"
 
 #include <cstdint>
@@ -12,14 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "fuzz failure: %s\n", what);
-    std::abort();
-}
-
-} // namespace
+using fuzzsupport::fail;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0 || size > 4096)
