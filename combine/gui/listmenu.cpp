@@ -117,13 +117,6 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     connect(redo_, &QAction::triggered, this, &ListMenu::redoLastUndone);
     connect(history_, &QAction::triggered, this, &ListMenu::showHistory);
     connect(rename_, &QAction::triggered, this, &ListMenu::renameEntry);
-    // The shortcuts act only while their actions are enabled: they follow
-    // every change and every current row.
-    connect(window, &frmCombine::changed, this, &ListMenu::updateActions);
-    connect(combo3, &ComboBox::Click, this, &ListMenu::updateActions);
-    for (ListBox* list : {list1, list2})
-        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
-                &ListMenu::updateRename);
 
     showCounts_ = new QAction(QStringLiteral("Show Item &Counts"), window);
     showCounts_->setObjectName(QStringLiteral("actionShowItemCounts"));
@@ -161,21 +154,20 @@ ListMenu::ListMenu(frmCombine* window, ListBox* list1, ListBox* list2, ComboBox*
     connect(combo3, &ComboBox::Click, this, showCounts);
     connect(findDuplicates_, &QAction::triggered, this, &ListMenu::findDuplicates);
     connect(likeThis_, &QAction::triggered, this, &ListMenu::markLikeThis);
-    // The shortcuts work without the menu: the actions follow every change.
+    connect(showItems_, &QAction::triggered, this, &ListMenu::showItems);
+    // The shortcuts act only while their actions are enabled, so the actions
+    // follow every change, and the lists' current rows and contents.
     connect(combo3, &ComboBox::Click, this, &ListMenu::updateActions);
     connect(window, &frmCombine::changed, this, &ListMenu::updateActions);
-    connect(list2->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &ListMenu::updateListActions);
-    connect(showItems_, &QAction::triggered, this, &ListMenu::showItems);
-    // The rows Show Items may act on change with the lists' current rows and contents.
     for (ListBox* list : {list1, list2}) {
         QItemSelectionModel* sel = list->selectionModel();
-        connect(sel, &QItemSelectionModel::currentChanged, this, &ListMenu::updateShowItems);
-        connect(sel, &QItemSelectionModel::selectionChanged, this, &ListMenu::updateShowItems);
-        connect(list->model(), &QAbstractItemModel::modelReset, this, &ListMenu::updateShowItems);
-        connect(list->model(), &QAbstractItemModel::rowsRemoved, this, &ListMenu::updateShowItems);
+        connect(sel, &QItemSelectionModel::currentChanged, this, &ListMenu::updateListActions);
+        connect(sel, &QItemSelectionModel::selectionChanged, this, &ListMenu::updateListActions);
+        connect(list->model(), &QAbstractItemModel::modelReset, this, &ListMenu::updateListActions);
+        connect(list->model(), &QAbstractItemModel::rowsRemoved, this,
+                &ListMenu::updateListActions);
     }
-    updateShowItems();
+    updateListActions();
 
     for (ListBox* list : {list1, list2}) {
         list->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -258,6 +250,7 @@ void ListMenu::updateListActions() {
                            ? QString()
                            : QStringLiteral("Choose an entry in the right list."));
     updateRename();
+    updateShowItems();
 }
 
 void ListMenu::showMenu(ListBox* list, const QPoint& pos) {
