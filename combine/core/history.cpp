@@ -579,6 +579,40 @@ struct RefRow {
     std::vector<long long> keys;
 };
 
+// The recorded references of merge in column that take() accepts, as item
+// key and old code in key order: a statement led by them passes over the
+// item table once, each page read and journalled once. Keys are unique, as
+// an item's column holds one code.
+using Keyed = std::vector<std::pair<long long, std::int32_t>>;
+template <class Take>
+Keyed keyedRefs(const std::vector<RefRow>& refs, int merge, const std::string& column, Take take) {
+    Keyed out;
+    for (const RefRow& r : refs)
+        if (r.merge == merge && r.column == column && take(r))
+            for (long long k : r.keys)
+                out.emplace_back(k, r.oldCode);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Keyed references as a JSON array of [key, code] pairs, for json_each.
+std::string pairList(const Keyed& keyed) {
+    std::string out = "[";
+    char buf[24];
+    for (const auto& [k, code] : keyed) {
+        out += out.size() > 1 ? ",[" : "[";
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, k).ptr);
+        out += ',';
+        out.append(buf, std::to_chars(buf, buf + sizeof buf, code).ptr);
+        out += ']';
+    }
+    return out + "]";
+}
+
+// The pairs of pairList as a table m(k, old), for a FROM clause.
+const std::string PairTable = "(SELECT json_extract(value, '$[0]') AS k, "
+                              "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m";
+
 const catalogue::Category& categoryOf(const StepInfo& s) {
     const catalogue::Category* cat = catalogue::CategoryOfWord(s.category);
     if (!cat)
@@ -692,6 +726,11 @@ UndoPreview PreviewUndo(Database& db, const StepInfo& s) {
         const std::vector<EntryLeft> left = entriesThere(db, cat, s.step, merge, entries);
         reused.push_back(reusedCodes(left));
         p.entriesLeft.insert(p.entriesLeft.end(), left.begin(), left.end());
+        Query q(db, "SELECT count(DISTINCT entry) FROM combine_history_entries "
+                    "WHERE step = ?1 AND merge = ?2");
+        q.Bind(1, s.step).Bind(2, merge);
+        q.Step();
+        p.entriesBack += q.Integer(0) - static_cast<long long>(left.size());
     }
     std::unordered_set<long long> items;
     for (const RefRow& r : refsOf(db, s)) {
@@ -774,35 +813,22 @@ UndoOutcome Undo(Database& db, const StepInfo& given) {
             // time. The unary + keeps the planner off the column's index, which
             // would walk every item of the target.
             for (const std::string& column : cat.itemColumns) {
-                std::string pairs = "[";
-                long long recorded = 0;
-                char buf[24];
-                for (const RefRow& r : refs) {
-                    if (r.merge != merge || r.column != column)
-                        continue;
-                    if (reused.contains(r.oldCode)) {
-                        out.leftAlone += static_cast<long long>(r.keys.size());
-                        continue;
-                    }
-                    const std::string code = std::to_string(r.oldCode);
-                    for (long long k : r.keys) {
-                        pairs += recorded++ ? ",[" : "[";
-                        pairs.append(buf, std::to_chars(buf, buf + sizeof buf, k).ptr);
-                        pairs += ',' + code + ']';
-                    }
-                }
+                const Keyed keyed = keyedRefs(refs, merge, column, [&](const RefRow& r) {
+                    if (!reused.contains(r.oldCode))
+                        return true;
+                    out.leftAlone += static_cast<long long>(r.keys.size());
+                    return false;
+                });
+                const auto recorded = static_cast<long long>(keyed.size());
                 if (recorded == 0)
                     continue;
-                pairs += ']';
                 const std::string table = engine::QuoteName(catalogue::ItemTable);
                 Query q(db, "UPDATE " + table + " SET " + engine::QuoteName(column) +
-                                " = m.old FROM (SELECT json_extract(value, '$[0]') AS k, "
-                                "json_extract(value, '$[1]') AS old FROM json_each(?1)) AS m "
-                                "WHERE " +
-                                table + "." + engine::QuoteName(key) + " = m.k AND +" + table +
-                                "." + engine::QuoteName(column) + " = ?2 RETURNING " +
+                                " = m.old FROM " + PairTable + " WHERE " + table + "." +
+                                engine::QuoteName(key) + " = m.k AND +" + table + "." +
+                                engine::QuoteName(column) + " = ?2 RETURNING " +
                                 engine::QuoteName(key) + ", " + engine::QuoteName(column));
-                q.Bind(1, pairs).Bind(2, target);
+                q.Bind(1, pairList(keyed)).Bind(2, target);
                 std::map<std::int32_t, long long> back;
                 long long total = 0;
                 while (q.Step()) {
@@ -874,36 +900,49 @@ RedoOutcome redoCombine(Database& db, const StepInfo& s, Recorder* rec) {
                 recordEntries(*rec, cat, merge, condition);
         }
         std::vector<long long> changed(cat.itemColumns.size(), 0);
-        for (const RefRow& r : refs) {
-            if (r.merge != merge)
+        // As the undo: one statement per column, led by the recorded keys in
+        // key order, the unary + keeping the planner off the column's index.
+        for (size_t c = 0; c < cat.itemColumns.size(); ++c) {
+            const std::string& name = cat.itemColumns[c];
+            const Keyed keyed = keyedRefs(refs, merge, name, [](const RefRow&) { return true; });
+            if (keyed.empty())
                 continue;
-            const std::string column = engine::QuoteName(r.column);
+            const std::string column = table + "." + engine::QuoteName(name);
             // A clear takes only a subject that still repeats the first one.
             const std::string where =
-                " WHERE " + engine::QuoteName(key) + " IN (SELECT value FROM json_each(?1)) AND +" +
-                column + " = ?2" +
-                (s.action == "clear" ? " AND " + engine::QuoteName(cat.itemColumns[0]) + " = ?2"
-                                     : "");
-            std::vector<long long> keys;
-            Query q(db, rec ? "UPDATE " + table + " SET " + column + " = ?3" + where +
-                                  " RETURNING " + engine::QuoteName(key)
-                            : "SELECT " + engine::QuoteName(key) + " FROM " + table + where);
-            q.Bind(1, keyList(r.keys)).Bind(2, r.oldCode);
+                " WHERE " + table + "." + engine::QuoteName(key) + " = m.k AND +" + column +
+                " = m.old" +
+                (s.action == "clear"
+                     ? " AND " + table + "." + engine::QuoteName(cat.itemColumns[0]) + " = m.old"
+                     : "");
+            Query q(db, rec ? "UPDATE " + table + " SET " + engine::QuoteName(name) +
+                                  " = ?2 FROM " + PairTable + where + " RETURNING " +
+                                  engine::QuoteName(key)
+                            : "SELECT " + table + "." + engine::QuoteName(key) + " FROM " + table +
+                                  ", " + PairTable + where);
+            q.Bind(1, pairList(keyed));
             if (rec)
-                q.Bind(3, m.targetCode);
-            while (q.Step())
-                keys.push_back(q.Integer(0));
-            const auto moved = static_cast<long long>(keys.size());
-            out.referencesMoved += moved;
-            out.skipped += static_cast<long long>(r.keys.size()) - moved;
-            const auto at = std::find(cat.itemColumns.begin(), cat.itemColumns.end(), r.column);
-            changed[static_cast<size_t>(at - cat.itemColumns.begin())] += moved;
-            if (moved)
-                out.moved.push_back({r.column, r.oldCode, m.targetCode, moved});
-            if (rec) {
-                std::sort(keys.begin(), keys.end());
-                recordKeys(*rec, merge, r.column, r.oldCode, keys);
+                q.Bind(2, m.targetCode);
+            // The keys moved, by the code they held.
+            std::map<std::int32_t, std::vector<long long>> moved;
+            while (q.Step()) {
+                const long long k = q.Integer(0);
+                const auto at = std::lower_bound(
+                    keyed.begin(), keyed.end(), k,
+                    [](const auto& p, long long wanted) { return p.first < wanted; });
+                moved[at->second].push_back(k);
             }
+            for (auto& [code, keys] : moved) {
+                const auto count = static_cast<long long>(keys.size());
+                changed[c] += count;
+                out.moved.push_back({name, code, m.targetCode, count});
+                if (rec) {
+                    std::sort(keys.begin(), keys.end());
+                    recordKeys(*rec, merge, name, code, keys);
+                }
+            }
+            out.referencesMoved += changed[c];
+            out.skipped += static_cast<long long>(keyed.size()) - changed[c];
         }
         if (!codes.empty() && rec) {
             db.Execute("DELETE * FROM [" + cat.table + "] WHERE [" + cat.codeField + "]" +

@@ -137,7 +137,8 @@ struct EntryLeft {
 struct UndoPreview {
     long long itemsBack = 0; // items that get at least one old entry back
     long long referencesBack = 0;
-    long long leftAlone = 0; // recorded references that no longer hold the target
+    long long leftAlone = 0;   // recorded references that no longer hold the target
+    long long entriesBack = 0; // deleted entries that will come back
     std::vector<EntryLeft> entriesLeft;
     bool renameLeft = false; // a rename whose entry no longer has the new name
 };
