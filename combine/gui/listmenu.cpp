@@ -71,6 +71,11 @@ QString entriesLeftText(const std::vector<history::EntryLeft>& left, bool done) 
     return out;
 }
 
+// "its" or "their", after count items.
+QString their(long long count) {
+    return count == 1 ? QStringLiteral("its") : QStringLiteral("their");
+}
+
 // "the combine of <when> in <category>" for a step's prompts.
 QString stepOf(const history::StepInfo& step) {
     const catalogue::Category* cat = catalogue::CategoryOfWord(step.category);
@@ -340,9 +345,17 @@ bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
     if (rename && preview.renameLeft)
         prompt += QStringLiteral("\n\nThe entry is no longer called %1 and will be left as it is.")
                       .arg(quoted(first.targetName));
-    if (!rename) {
+    if (step.action == "delete")
+        prompt += QStringLiteral("\n\n%1 will come back.")
+                      .arg(ui::plural(preview.entriesBack, "entry", "entries"));
+    else if (step.action == "clear")
+        prompt +=
+            QStringLiteral("\n\n%1 will get %2 second subject back.")
+                .arg(ui::plural(preview.itemsBack, "item", "items"), their(preview.itemsBack));
+    else if (!rename)
         prompt += QStringLiteral("\n\n%1 will get their old entries back.")
                       .arg(ui::plural(preview.itemsBack, "item", "items"));
+    if (!rename) {
         if (preview.leftAlone)
             prompt += QStringLiteral(" %1 changed since will be left as they are.")
                           .arg(ui::plural(preview.leftAlone, "reference", "references"));
@@ -366,9 +379,15 @@ bool ListMenu::undoStep(QWidget* parent, const history::StepInfo& step) {
                    : QStringLiteral("The rename was undone: the entry is called %1 again.")
                          .arg(quoted(first.mergedNames));
     } else {
-        done = QStringLiteral("The %1 was undone: %2 got their old entries back and %3 came back.")
-                   .arg(frmHistory::kindName(step), ui::plural(outcome.itemsBack, "item", "items"),
-                        ui::plural(outcome.entriesBack, "entry", "entries"));
+        const QString items = ui::plural(outcome.itemsBack, "item", "items");
+        const QString entries = ui::plural(outcome.entriesBack, "entry", "entries");
+        done = QStringLiteral("The %1 was undone: ").arg(frmHistory::kindName(step)) +
+               (step.action == "delete"  ? QStringLiteral("%1 came back.").arg(entries)
+                : step.action == "clear" ? QStringLiteral("%1 got %2 second subject back.")
+                                               .arg(items, their(outcome.itemsBack))
+                                         : QStringLiteral("%1 got their old entries back and %2 "
+                                                          "came back.")
+                                               .arg(items, entries));
         if (outcome.leftAlone)
             done +=
                 QStringLiteral("\n\n%1 had been changed since the %2 and %3 left as they are.")
@@ -391,10 +410,18 @@ bool ListMenu::redoStep(QWidget* parent, const history::StepInfo& step) {
     if (rename && preview.renameSkipped)
         prompt += QStringLiteral("\n\nThe entry is no longer called %1 and will be left as it is.")
                       .arg(quoted(first.mergedNames));
-    if (!rename) {
+    if (step.action == "delete")
+        prompt += QStringLiteral("\n\n%1 will be deleted.")
+                      .arg(ui::plural(preview.entriesDeleted, "entry", "entries"));
+    else if (step.action == "clear")
+        prompt += QStringLiteral("\n\n%1 will lose %2 repeated second subject again.")
+                      .arg(ui::plural(preview.referencesMoved, "item", "items"),
+                           their(preview.referencesMoved));
+    else if (!rename)
         prompt += QStringLiteral("\n\n%1 will be re-pointed and %2 deleted.")
                       .arg(ui::plural(preview.referencesMoved, "reference", "references"),
                            ui::plural(preview.entriesDeleted, "entry", "entries"));
+    if (!rename) {
         if (preview.skipped)
             prompt += QStringLiteral(" %1 changed since will be left as they are.")
                           .arg(ui::plural(preview.skipped, "reference", "references"));
@@ -416,10 +443,16 @@ bool ListMenu::redoStep(QWidget* parent, const history::StepInfo& step) {
                    : QStringLiteral("The rename was redone: the entry is called %1 again.")
                          .arg(quoted(first.targetName));
     } else {
-        done = QStringLiteral("The %1 was redone: %2 re-pointed and %3 deleted.")
-                   .arg(frmHistory::kindName(step),
-                        ui::plural(outcome.referencesMoved, "reference", "references"),
-                        ui::plural(outcome.entriesDeleted, "entry", "entries"));
+        const QString entries = ui::plural(outcome.entriesDeleted, "entry", "entries");
+        done = QStringLiteral("The %1 was redone: ").arg(frmHistory::kindName(step)) +
+               (step.action == "delete" ? QStringLiteral("%1 deleted.").arg(entries)
+                : step.action == "clear"
+                    ? QStringLiteral("%1 lost %2 repeated second subject.")
+                          .arg(ui::plural(outcome.referencesMoved, "item", "items"),
+                               their(outcome.referencesMoved))
+                    : QStringLiteral("%1 re-pointed and %2 deleted.")
+                          .arg(ui::plural(outcome.referencesMoved, "reference", "references"),
+                               entries));
         if (outcome.skipped)
             done += QStringLiteral("\n\n%1 had been changed since and %2 left as they are.")
                         .arg(ui::plural(outcome.skipped, "reference", "references"),

@@ -194,9 +194,21 @@ TEST_F(WindowTest, UnusedEntriesAndClearRepeated) {
     EXPECT_EQ(ui::seam().messages.back().text,
               "No item has the same subject as its first and its second subject: nothing was "
               "changed.");
-    press(*w, "actionUndoLastCombine", {ui::mb::Yes});
-    EXPECT_EQ(undo->text(), "&Undo Delete");
-    press(*w, "actionUndoLastCombine", {ui::mb::Yes});
+    // Each undo says what it gives back in the words of its own step.
+    // clang-format off
+    const struct { QString asked, told; } undos[] = {
+        {"1 item will get its second subject back.",
+         "The clear was undone: 1 item got its second subject back."},
+        {"2 entries will come back.", "The delete was undone: 2 entries came back."}};
+    // clang-format on
+    for (const auto& u : undos) {
+        ui::seam().messages.clear();
+        press(*w, "actionUndoLastCombine", {ui::mb::Yes});
+        ASSERT_EQ(ui::seam().messages.size(), 2u);
+        EXPECT_TRUE(ui::seam().messages[0].text.endsWith("\n\n" + u.asked))
+            << ui::seam().messages[0].text.toStdString();
+        EXPECT_EQ(ui::seam().messages[1].text, u.told);
+    }
     EXPECT_EQ(dump(*dbCatalogue, false), start);
     EXPECT_GT(rowOf(l1, "Zoology"), 0);
 }
