@@ -2,13 +2,15 @@
 // (benchdata.h): a recorded combine of 1, 100 and 1,000 subjects into one,
 // against SQLite running the combine's three statements alone in one
 // transaction on another copy of the same file; the undo of each recorded
-// combine; and the space its history takes in the file.
+// combine and its redo, each as the window runs it (CatalogueOperation);
+// the space the history takes in the file; and a rename of the target.
 //
-// Every round starts both sides from a fresh copy, warm in the page cache,
-// and turns their order round. The figures are medians over the rounds.
+// Every round starts both sides from a fresh copy, warm in the page cache and
+// written to disk, and turns their order round. The figures are medians over the rounds.
 //   ninja -C BUILD bench_history && BUILD/bench/bench_history [ROUNDS [N...]]
 #include "benchdata.h"
 #include "engine.h"
+#include "operation.h"
 
 #include <cstdio>
 
@@ -63,7 +65,7 @@ std::vector<std::int32_t> subjectCodes(const fs::path& path, bool mostUsed) {
 }
 
 struct Figures {
-    std::vector<double> recorded, direct, undo;
+    std::vector<double> recorded, direct, undo, redo, rename;
     long long history = 0, changed = 0;
     bool sound = true;
 };
@@ -81,7 +83,7 @@ void run(int n, bool spread, int rounds, const std::vector<std::int32_t>& all, F
     const Sums before = sums(source);
 
     auto recordedSide = [&] {
-        fs::copy_file(source, work, fs::copy_options::overwrite_existing);
+        benchdata::diskCopy(source, work);
         auto db = engine::DatabaseEngine().OpenDatabase(work.string(), true);
         auto start = Clock::now();
         {
@@ -92,19 +94,31 @@ void run(int n, bool spread, int rounds, const std::vector<std::int32_t>& all, F
         f.recorded.push_back(seconds(Clock::now() - start));
         db->Close();
         f.history = benchdata::historyBytes(work);
+        const Sums after = sums(work);
+        // The undo and the redo each on a connection opened again, as a
+        // later session of the window would run them.
         db = engine::DatabaseEngine().OpenDatabase(work.string(), true);
         start = Clock::now();
-        {
-            engine::Transaction t(*db);
-            history::Undo(*db, *history::LastUndoable(*db));
-            t.Commit();
-        }
+        history::UndoOutcome undone;
+        CatalogueOperation(*db).Undo(*history::LastUndoable(*db), undone);
         f.undo.push_back(seconds(Clock::now() - start));
         db->Close();
         f.sound = f.sound && sums(work) == before;
+        db = engine::DatabaseEngine().OpenDatabase(work.string(), true);
+        start = Clock::now();
+        history::RedoOutcome redone;
+        CatalogueOperation(*db).Redo(*history::LastRedoable(*db), redone);
+        f.redo.push_back(seconds(Clock::now() - start));
+        f.sound = f.sound && redone.skipped == 0 && redone.referencesMoved == f.changed;
+        // A rename of the target, up to the refill.
+        start = Clock::now();
+        CatalogueOperation(*db).Rename(cat, target, "Renamed");
+        f.rename.push_back(seconds(Clock::now() - start));
+        db->Close();
+        f.sound = f.sound && sums(work) == after;
     };
     auto directSide = [&] {
-        fs::copy_file(source, work, fs::copy_options::overwrite_existing);
+        benchdata::diskCopy(source, work);
         f.direct.push_back(benchdata::runDirect(work, benchdata::combineStatements(cat, {merge})));
     };
     benchdata::alternate(rounds, recordedSide, directSide);
@@ -126,8 +140,9 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     std::printf("| subjects | N | references re-pointed | recorded combine | SQLite directly | "
-                "ratio | undo | undo / combine | history in the file |\n"
-                "|---|---|---|---|---|---|---|---|---|\n");
+                "ratio | undo | undo / combine | redo | redo / SQLite | history in the file | "
+                "rename |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     int status = 0;
     for (bool spread : {true, false}) {
         const std::vector<std::int32_t> codes = subjectCodes(benchdata::catalogue(), !spread);
@@ -139,14 +154,17 @@ int main(int argc, char* argv[]) {
                 std::fprintf(stderr, "N = %d: %s\n", n, e.what());
                 return 1;
             }
-            const double rec = median(f.recorded), dir = median(f.direct), un = median(f.undo);
+            const double rec = median(f.recorded), dir = median(f.direct), un = median(f.undo),
+                         re = median(f.redo);
             std::printf("| %s | %d | %lld | %.0f ms | %.0f ms | %.2fx | %.0f ms | %.2fx | "
-                        "%.2f MB |\n",
+                        "%.0f ms | %.2fx | %.2f MB | %.1f ms |\n",
                         spread ? "spread" : "most used", n, f.changed, rec * 1000, dir * 1000,
-                        rec / dir, un * 1000, un / rec, static_cast<double>(f.history) / 1e6);
+                        rec / dir, un * 1000, un / rec, re * 1000, re / dir,
+                        static_cast<double>(f.history) / 1e6, median(f.rename) * 1000);
             std::fflush(stdout);
             if (!f.sound) {
-                std::fprintf(stderr, "N = %d: the undo did not give the catalogue back\n", n);
+                std::fprintf(stderr,
+                             "N = %d: the undo or the redo did not give the catalogue back\n", n);
                 status = 1;
             }
         }

@@ -11,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,6 +62,17 @@ inline bool ensureCatalogue() {
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && fs::exists(catalogue());
+}
+
+// Copies from over to and writes the copy to disk: otherwise the first
+// commit on it would wait for the whole copy to reach the disk.
+inline void diskCopy(const fs::path& from, const fs::path& to) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    const int fd = ::open(to.c_str(), O_RDONLY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
 }
 
 // The yardstick's side: SQL straight through SQLite; ends the program on failure.
