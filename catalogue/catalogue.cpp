@@ -100,21 +100,28 @@ std::span<const char* const> IndexStatements() {
 const engine::RebuildLayout& RebuildLayout() {
     static const engine::RebuildLayout layout = [] {
         engine::RebuildLayout l;
-        l.tables.assign(std::begin(tables), std::end(tables));
-        l.indexes.assign(std::begin(indexes), std::end(indexes));
-        const std::vector<std::string>& itemFields = ItemFields();
-        l.items = {ItemTable, itemFields};
-        l.info = {InfoTable, InfoFields()};
+        // The index statements of a table, each with the field it is on.
+        auto indexesOn = [](const std::string& table, const std::vector<std::string>& fields) {
+            std::vector<engine::RebuildLayout::Index> out;
+            for (const char* sql : indexes)
+                for (const std::string& field : fields)
+                    if (std::string(sql).find(" ON [" + table + "] ([" + field + "]") !=
+                        std::string::npos)
+                        out.push_back({field, sql});
+            return out;
+        };
+        l.items = ItemTable;
+        for (const Category& c : Categories()) {
+            l.lookups.push_back({c.table, c.codeField, c.nameField, c.itemColumns,
+                                 indexesOn(c.table, {c.codeField, c.nameField})});
+            for (const auto& index : indexesOn(ItemTable, c.itemColumns))
+                l.itemIndexes.push_back(index);
+        }
+        l.info = InfoTable;
+        l.markerField = InfoFields().front();
         // The product's name and a blank: a catalogue of any of its versions.
         const std::string product = ProductVersion;
         l.marker = product.substr(0, product.rfind(' ') + 1);
-        for (const Category& c : Categories()) {
-            engine::RebuildLayout::Lookup lookup{{c.table, {c.codeField, c.nameField}}, {}};
-            for (const std::string& column : c.itemColumns)
-                lookup.references.push_back(static_cast<int>(
-                    std::find(itemFields.begin(), itemFields.end(), column) - itemFields.begin()));
-            l.lookups.push_back(std::move(lookup));
-        }
         return l;
     }();
     return layout;

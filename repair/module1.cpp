@@ -103,10 +103,15 @@ void run(const CommandLine& commandLine) {
 
     // The engine removes its own temporary files on every way out of its
     // calls; a signal meanwhile waits until it is back.
+    engine::RepairNotes notes;
     {
         repairfiles::SignalsDeferred deferred;
-        dbEngine.RepairDatabase(fixName, catalogue::RebuildLayout());
+        notes = dbEngine.RepairDatabase(fixName, catalogue::RebuildLayout());
     }
+    // Every row is back, but names the file lost were made up: the user must
+    // know that, while the run goes on as a success.
+    for (const std::string& line : NamedFieldsLines(notes))
+        std::fprintf(stderr, "%s\n", line.c_str());
     reached(Step::Repaired);
 
     // The compaction writes a new file beside the catalogue, which replaces it
@@ -198,6 +203,18 @@ CommandLine ReadCommandLine(const std::string& argumentText) {
     long highestField = static_cast<long>(fields.size()) - 1;
     result.version4 = switchIndex <= highestField && fields[switchIndex] == versionSwitch;
     return result;
+}
+
+std::vector<std::string> NamedFieldsLines(const engine::RepairNotes& notes) {
+    std::vector<std::string> lines;
+    for (const engine::RepairNotes::Named& table : notes.named) {
+        std::string fields;
+        for (const std::string& f : table.fields)
+            fields += (fields.empty() ? "\"" : ", \"") + f + '"';
+        lines.push_back("repair: the field names of table \"" + table.table +
+                        "\" were lost with the file's schema; its fields are now " + fields);
+    }
+    return lines;
 }
 
 int Main(int argc, const char* const argv[]) {

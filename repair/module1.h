@@ -2,6 +2,8 @@
 // copies a catalogue twice, repairs one copy and compacts it back in place.
 #pragma once
 
+#include "engine.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,8 +57,13 @@ std::int16_t SwitchIndex(bool pathUnquoted, std::int16_t base);
 // 32,767; it touches no file.
 CommandLine ReadCommandLine(const std::string& argumentText);
 
+// The lines that tell the user which tables a repair rebuilt with field
+// names of its own making, one a table, each naming the fields.
+std::vector<std::string> NamedFieldsLines(const engine::RepairNotes& notes);
+
 // Runs the tool once for the process's arguments and returns the exit
-// status: 0 on success, with nothing printed; otherwise 1, after a line on
+// status: 0 on success, with nothing printed but the lines above where a
+// rebuild had to name fields; otherwise 1, after a line on
 // standard error with the error's number and text. This is the program's
 // only catch site; it raises nothing.
 int Main(int argc, const char* const argv[]);

@@ -167,25 +167,39 @@ private:
     int fd_ = -1;
 };
 
-// What a rebuild after a lost schema must know of a file: the statements that
-// create its tables and indexes, and the tables that recovered b-trees are
-// told apart by and moved into. A table's fields are in stored order.
+// What a rebuild after a lost schema must know of a kind of file: the names
+// its format gives a few tables and fields, and how those tables refer to
+// each other, by which the recovered b-trees are told apart whatever other
+// fields they hold; and the indexes to build on them where the file's own
+// did not survive. Lookups are listed in the order their references stand
+// in the item table.
 struct RebuildLayout {
-    struct Table {
-        std::string name;
+    struct Index {
+        std::string field; // the field it needs
+        std::string sql;   // the statement that creates it
+    };
+    struct Lookup {
+        std::string table, codeField, nameField;
+        std::vector<std::string> references; // item fields that name its codes, in order
+        std::vector<Index> indexes;
+    };
+    std::string items; // the item table, found by its references
+    std::vector<Index> itemIndexes;
+    std::vector<Lookup> lookups;
+    std::string info;        // the table whose row of least rowid holds the marker
+    std::string markerField; // the field that holds it
+    std::string marker;      // what that field starts with
+};
+
+// What a repair had to make up: the tables it rebuilt with field names of
+// its own, because no record of the file's own names survived, each with
+// its fields as they now are.
+struct RepairNotes {
+    struct Named {
+        std::string table;
         std::vector<std::string> fields;
     };
-    // A lookup table: a code field and a name field, in that order, and the
-    // positions in items.fields of the item fields that name its codes.
-    struct Lookup {
-        Table table;
-        std::vector<int> references;
-    };
-    std::vector<std::string> tables, indexes;
-    Table items;        // its first field is its INTEGER PRIMARY KEY
-    Table info;         // its row of least rowid starts with marker
-    std::string marker; // in its first field
-    std::vector<Lookup> lookups;
+    std::vector<Named> named;
 };
 
 // The engine object: one per process.
@@ -205,9 +219,10 @@ public:
     // Repairs the file in place: a sound file is left untouched, damaged
     // indexes are rebuilt, anything worse is rebuilt from what SQLite's
     // recovery reads, without rows from freed pages. A file whose schema is
-    // lost is rebuilt in the shape layout gives; without one it is refused.
-    // Raises FileInUse, NotADatabase, RepairFailed and the engine's errors.
-    void RepairDatabase(const std::string& path, const RebuildLayout& layout = {});
+    // lost is rebuilt with what layout tells of its tables; without one it is
+    // refused. Returns what the rebuild had to make up. Raises FileInUse,
+    // NotADatabase, RepairFailed and the engine's errors.
+    RepairNotes RepairDatabase(const std::string& path, const RebuildLayout& layout = {});
 
     // Writes a compacted copy of source at destination, which must not exist
     // (DatabaseExists). Options: Version40, Version20 (exclusive of each

@@ -1,15 +1,18 @@
 // Rebuilding a file whose schema was lost. SQLite's recovery then puts every
 // row of every b-tree into its lost-and-found table, tagged with the b-tree's
-// root page; the layout the caller knows (for a catalogue, catalogue/ hands in
-// what docs/catalogue-format.md describes) is enough to tell most of those
-// b-trees apart again. Whatever cannot be told
-// apart with confidence stays where the recovery put it: a wrong guess would
-// silently mix one table's rows into another.
+// root page. Where rows of the old schema survive on pages of their own,
+// they name the b-trees outright. Elsewhere the layout the caller knows (for
+// a catalogue, catalogue/ hands in what docs/catalogue-format.md fixes) is
+// enough to tell the tables it names apart again by what their rows hold,
+// whatever further fields they have. Whatever cannot be told apart with
+// confidence stays where the recovery put it: a wrong guess would silently
+// mix one table's rows into another.
 #include "rebuild.h"
 
 #include "sqlite_handle.h"
 
 #include <algorithm>
+#include <cctype>
 #include <future>
 #include <map>
 #include <set>
@@ -26,30 +29,64 @@ namespace {
 constexpr double explainedAtLeast = 0.95;
 constexpr double matchAtLeast = 0.8;
 constexpr double leadAtLeast = 0.2;
+// A column that refers to a lookup table names codes from across the
+// table's range of codes; a year or a count names a narrow band of them.
+constexpr double spanAtLeast = 0.5;
 
 // Rows of lost-and-found below which a second connection costs more than it saves.
 constexpr long long splitAtLeast = 10000;
 
-// True when the column is NULL or an integer that fits 32 bits.
-bool int32(sqlite3_stmt* st, int col) {
-    int type = sqlite3_column_type(st, col);
-    if (type == SQLITE_NULL)
-        return true;
-    long long v = sqlite3_column_int64(st, col);
-    return type == SQLITE_INTEGER && v >= -2147483648LL && v <= 2147483647LL;
+// The storage classes a field holds over the rows of a b-tree.
+enum : unsigned {
+    HasNull = 1,
+    HasInteger = 2,
+    HasWide = 4, // an integer beyond 32 bits
+    HasReal = 8,
+    HasText = 16,
+    HasBlob = 32
+};
+
+// One field position of a table b-tree, over all its rows.
+struct Field {
+    unsigned kinds = 0;
+    // Its integers, while it holds only 32-bit ones and Nulls; after the
+    // scan, their sorted set.
+    std::vector<long long> values;
+};
+
+// Whether a field holds nothing but 32-bit integers and Nulls.
+bool codesOnly(const Field& f) {
+    return !(f.kinds & ~(HasNull | HasInteger));
 }
 
-// Where each field of a table is in the lost-and-found table: the key (the
-// INTEGER PRIMARY KEY, else the rowid) in id, the others in c0, c1, ...
-std::vector<std::pair<std::string, std::string>> homeOf(const RebuildLayout::Table& table,
-                                                        bool keyed) {
-    std::vector<std::pair<std::string, std::string>> columns;
-    if (!keyed)
-        columns.emplace_back("rowid", "id");
-    for (size_t i = 0; i < table.fields.size(); ++i)
-        columns.emplace_back(table.fields[i], keyed && i == 0 ? "id" : "c" + std::to_string(i));
-    return columns;
-}
+// A row of the old schema table, found on a page of its own.
+struct SchemaRow {
+    std::string type, name, table, sql;
+    long long root = 0;
+};
+
+// One b-tree's rows in the lost-and-found table, and what one pass over them
+// saw: the shape of its rows and, for a table b-tree, what each field holds.
+struct Group {
+    long long root = 0;
+    long long rows = 0;
+    int fields = -1;          // -1 when its rows differ in field count
+    bool keyed = false;       // a table b-tree: every row has a rowid
+    bool withRowid = false;   // some row has a rowid
+    long long lo = 0, hi = 0; // the least and greatest rowid of its rows
+    int least = 0, most = 0;  // the least and greatest field count
+    long long withIds = 0;    // rows that have a rowid
+    std::string where;        // the condition that picks its rows
+
+    bool entries = true;         // an integer last field (an index entry's rowid)
+    std::vector<long long> last; // the last field, while every row lacks a rowid
+    std::vector<long long> ids;  // the rowids, of rows that have one
+    long long first = 0;         // the least rowid
+    int markerAt = -1;           // the field of that row that starts with the marker
+    std::vector<Field> field;    // per position, over the rows that have a rowid
+    bool schema = true;          // every row so far a row of the schema table
+    std::vector<SchemaRow> schemaRows;
+};
 
 std::vector<long long> sortedSet(std::vector<long long> v) {
     std::sort(v.begin(), v.end());
@@ -70,64 +107,33 @@ size_t shared(const std::vector<long long>& a, const std::vector<long long>& b) 
     return n;
 }
 
-// A row without the shape: the values kept for it are of no more use.
-void drop(std::vector<long long>& values, bool& shape) {
-    shape = false;
-    std::vector<long long>().swap(values);
+void release(std::vector<long long>& v) {
+    std::vector<long long>().swap(v);
 }
 
-// One b-tree's rows in the lost-and-found table, and what one pass over them
-// saw: whether every row has the shape of an item, of a lookup entry or of an
-// index entry, and the values telling those apart.
-struct Group {
-    long long root = 0;
-    long long rows = 0;
-    int fields = -1;          // -1 when its rows differ in field count
-    bool keyed = false;       // a table b-tree: every row has a rowid
-    bool withRowid = false;   // some row has a rowid
-    long long lo = 0, hi = 0; // the least and greatest rowid of its rows
-    int least = 0, most = 0;  // the least and greatest field count
-    long long withIds = 0;    // rows that have a rowid
-    std::string where;        // the condition that picks its rows
-
-    bool item = true;             // c0 NULL (the item number is the rowid), references 32-bit
-    bool entry = true;            // a 32-bit integer code and a text or NULL name
-    bool entries = true;          // an integer last field (an index entry's rowid)
-    bool marker = false;          // the row of least rowid names the product
-    long long first = 0;          // that rowid
-    std::vector<long long> ids;   // the rowids, of rows that have one
-    std::vector<long long> codes; // c0, while every row is a lookup entry
-    std::vector<long long> last;  // the last field, while every row lacks a rowid
-    std::vector<std::vector<long long>> named; // per lookup, the codes the item fields name
-};
+bool sameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
 
 // Groups the rows of a lost-and-found table whose rowids lie in a range by
 // b-tree, noting for each b-tree what its rows look like.
 struct Scan {
     int columns = 0; // c0 ... c(columns - 1)
-    const RebuildLayout* layout = nullptr;
+    std::string marker;
 
     void run(sqlite3* db, const std::string& table, long long from, long long to,
              std::map<long long, Group>& byRoot) const {
-        auto c = [&](int i) { return i < columns ? "c" + std::to_string(i) : std::string("NULL"); };
-        std::string last = "CASE nfield";
-        for (int i = 0; i < columns; ++i)
+        std::string last = "CASE nfield", all;
+        for (int i = 0; i < columns; ++i) {
             last += " WHEN " + std::to_string(i + 1) + " THEN c" + std::to_string(i);
+            all += ", c" + std::to_string(i);
+        }
         last += " END";
-        // The item fields that name lookup codes follow c0 and c1, each with
-        // the lookup it names.
-        std::string refs;
-        std::vector<size_t> lookupOf;
-        for (size_t i = 0; i < layout->lookups.size(); ++i)
-            for (int field : layout->lookups[i].references) {
-                refs += c(field) + ", ";
-                lookupOf.push_back(i);
-            }
-        const int lastAt = 6 + static_cast<int>(lookupOf.size());
-        const int itemFields = static_cast<int>(layout->items.fields.size());
-        const std::string& marker = layout->marker;
-        Stmt st(db, "SELECT rootpgno, rowid, nfield, id, " + c(0) + ", " + c(1) + ", " + refs +
-                        last + " FROM " + table + " WHERE rowid BETWEEN ?1 AND ?2");
+        Stmt st(db, "SELECT rootpgno, rowid, nfield, id, " + last + all + " FROM " + table +
+                        " WHERE rowid BETWEEN ?1 AND ?2");
         st.bind(1, from);
         st.bind(2, to);
         sqlite3_stmt* s = st.get();
@@ -138,7 +144,6 @@ struct Scan {
             if (!g || g->root != root) {
                 g = &byRoot[root];
                 if (g->rows == 0) {
-                    g->named.resize(layout->lookups.size());
                     g->root = root;
                     g->lo = g->hi = at;
                     g->least = g->most = n;
@@ -149,48 +154,79 @@ struct Scan {
             g->hi = std::max(g->hi, at);
             g->least = std::min(g->least, n);
             g->most = std::max(g->most, n);
+            if (sqlite3_column_type(s, 3) == SQLITE_NULL) {
+                g->schema = false;
+                if (g->entries) {
+                    if (sqlite3_column_type(s, 4) == SQLITE_INTEGER)
+                        g->last.push_back(st.integer(4));
+                    else
+                        g->entries = false, release(g->last);
+                }
+                continue;
+            }
+            const long long id = st.integer(3);
+            g->ids.push_back(id);
+            if (g->entries)
+                g->entries = false, release(g->last);
+            if (g->field.empty())
+                g->field.resize(static_cast<size_t>(columns));
             // Types first: reading a value as text may convert it.
-            const int type0 = sqlite3_column_type(s, 4), type1 = sqlite3_column_type(s, 5);
-            if (sqlite3_column_type(s, 3) != SQLITE_NULL) {
-                long long id = st.integer(3);
-                if (g->withIds++ == 0 || id < g->first) {
-                    g->first = id;
-                    g->marker =
-                        type0 == SQLITE_TEXT && columnView(s, 4).substr(0, marker.size()) == marker;
+            for (int i = 0; i < columns; ++i) {
+                Field& f = g->field[static_cast<size_t>(i)];
+                switch (i < n ? sqlite3_column_type(s, 5 + i) : SQLITE_NULL) {
+                case SQLITE_NULL:
+                    f.kinds |= HasNull;
+                    break;
+                case SQLITE_INTEGER: {
+                    const long long v = st.integer(5 + i);
+                    f.kinds |= HasInteger;
+                    if (v < -2147483648LL || v > 2147483647LL)
+                        f.kinds |= HasWide, release(f.values);
+                    else if (!(f.kinds & ~(HasNull | HasInteger)))
+                        f.values.push_back(v);
+                    break;
                 }
-                g->ids.push_back(id);
-                drop(g->last, g->entries);
-            } else if (g->entries) {
-                if (sqlite3_column_type(s, lastAt) == SQLITE_INTEGER)
-                    g->last.push_back(st.integer(lastAt));
-                else
-                    drop(g->last, g->entries);
+                case SQLITE_FLOAT:
+                    f.kinds |= HasReal, release(f.values);
+                    break;
+                case SQLITE_TEXT:
+                    f.kinds |= HasText, release(f.values);
+                    break;
+                default:
+                    f.kinds |= HasBlob, release(f.values);
+                }
             }
-            if (g->entry) {
-                if (n == 2 && type0 == SQLITE_INTEGER && int32(s, 4) &&
-                    (type1 == SQLITE_TEXT || type1 == SQLITE_NULL))
-                    g->codes.push_back(st.integer(4));
-                else
-                    drop(g->codes, g->entry);
-            }
-            if (g->item) {
-                bool shape = n == itemFields && type0 == SQLITE_NULL;
-                for (int col = 6; shape && col < lastAt; ++col)
-                    shape = int32(s, col);
-                if (shape) {
-                    for (int col = 6; col < lastAt; ++col) {
-                        if (sqlite3_column_type(s, col) == SQLITE_NULL)
-                            continue;
-                        long long v = st.integer(col);
-                        if (v != -1)
-                            g->named[lookupOf[static_cast<size_t>(col - 6)]].push_back(v);
+            if (g->withIds++ == 0 || id < g->first) {
+                g->first = id;
+                g->markerAt = -1;
+                for (int i = 0; i < n && i < columns && !marker.empty(); ++i)
+                    if (sqlite3_column_type(s, 5 + i) == SQLITE_TEXT &&
+                        columnView(s, 5 + i).substr(0, marker.size()) == marker) {
+                        g->markerAt = i;
+                        break;
                     }
-                } else {
-                    g->item = false;
-                    for (auto& v : g->named)
-                        std::vector<long long>().swap(v);
-                }
             }
+            if (g->schema)
+                readSchemaRow(s, st, n, *g);
+        }
+    }
+
+    // Takes a row of a table b-tree as a row of the old schema table while
+    // every row of the b-tree has that shape.
+    void readSchemaRow(sqlite3_stmt* s, const Stmt& st, int n, Group& g) const {
+        auto type = [&](int i) { return sqlite3_column_type(s, 5 + i); };
+        const std::string kind =
+            n == 5 && columns >= 5 && type(0) == SQLITE_TEXT ? columnText(s, 5) : "";
+        if ((kind == "table" || kind == "index" || kind == "view" || kind == "trigger") &&
+            type(1) == SQLITE_TEXT && type(2) == SQLITE_TEXT &&
+            (type(3) == SQLITE_INTEGER || type(3) == SQLITE_NULL) &&
+            (type(4) == SQLITE_TEXT || type(4) == SQLITE_NULL)) {
+            g.schemaRows.push_back({kind, columnText(s, 6), columnText(s, 7),
+                                    type(4) == SQLITE_TEXT ? columnText(s, 9) : "",
+                                    type(3) == SQLITE_INTEGER ? st.integer(8) : 0});
+        } else {
+            g.schema = false;
+            std::vector<SchemaRow>().swap(g.schemaRows);
         }
     }
 };
@@ -203,7 +239,7 @@ void merge(Group& whole, Group&& part) {
     }
     if (part.withIds > 0 && (whole.withIds == 0 || part.first < whole.first)) {
         whole.first = part.first;
-        whole.marker = part.marker;
+        whole.markerAt = part.markerAt;
     }
     whole.rows += part.rows;
     whole.withIds += part.withIds;
@@ -211,21 +247,66 @@ void merge(Group& whole, Group&& part) {
     whole.hi = std::max(whole.hi, part.hi);
     whole.least = std::min(whole.least, part.least);
     whole.most = std::max(whole.most, part.most);
-    auto join = [](std::vector<long long>& to, std::vector<long long>& from, bool keep) {
-        if (keep)
-            to.insert(to.end(), from.begin(), from.end());
-        else
-            std::vector<long long>().swap(to);
-    };
-    whole.item = whole.item && part.item;
-    whole.entry = whole.entry && part.entry;
     whole.entries = whole.entries && part.entries;
-    join(whole.ids, part.ids, true);
-    join(whole.codes, part.codes, whole.entry);
-    join(whole.last, part.last, whole.entries);
-    for (size_t i = 0; i < whole.named.size(); ++i)
-        join(whole.named[i], part.named[i], whole.item);
+    if (whole.entries)
+        whole.last.insert(whole.last.end(), part.last.begin(), part.last.end());
+    else
+        release(whole.last);
+    whole.ids.insert(whole.ids.end(), part.ids.begin(), part.ids.end());
+    if (whole.field.empty())
+        whole.field.resize(part.field.size());
+    for (size_t i = 0; i < part.field.size(); ++i) {
+        Field &to = whole.field[i], &from = part.field[i];
+        to.kinds |= from.kinds;
+        if (to.kinds & ~(HasNull | HasInteger))
+            release(to.values);
+        else
+            to.values.insert(to.values.end(), from.values.begin(), from.values.end());
+    }
+    whole.schema = whole.schema && part.schema;
+    if (whole.schema)
+        whole.schemaRows.insert(whole.schemaRows.end(), part.schemaRows.begin(),
+                                part.schemaRows.end());
+    else
+        std::vector<SchemaRow>().swap(whole.schemaRows);
 }
+
+// The declared type that keeps every value a field holds as it is: a type
+// with an affinity only where every value already has its storage class.
+std::string typeFor(unsigned kinds) {
+    switch (kinds & ~(HasNull | HasWide)) {
+    case HasInteger:
+        return "INTEGER";
+    case HasReal:
+        return "REAL";
+    case HasText:
+        return "TEXT";
+    case HasBlob:
+        return "BLOB";
+    default:
+        return "";
+    }
+}
+
+// A table of the new file: how it is created, its fields in stored order,
+// and the b-tree its rows come from.
+struct Home {
+    const Group* group = nullptr; // null: no rows of it were found
+    std::string name, create;
+    std::vector<std::string> fields;
+    int key = -1; // the INTEGER PRIMARY KEY's position; -1: none
+    std::vector<std::string> indexes;
+    bool named = false; // some of its field names made up here
+};
+
+// A lookup table's b-tree as a candidate: the position of a field whose
+// values are distinct 32-bit integers in every row, their set and range,
+// and the position of a text field.
+struct Codes {
+    const Group* group;
+    int at, nameAt;
+    std::vector<long long> set;
+};
 
 class Rebuild {
 public:
@@ -234,33 +315,41 @@ public:
         : db_(db), layout_(layout), schemaName_(schema), schema_(quoteIdent(schema)), name_(laf),
           laf_(schema_ + "." + quoteIdent(laf)) {}
 
-    bool run() {
-        if (layout_.items.fields.empty() || layout_.info.fields.empty())
+    // 1. Reads the recovered rows in one pass.
+    // 2. Names the b-trees that surviving rows of the old schema name.
+    // 3. Finds the layout's tables that are still unnamed by what they hold.
+    // 4. Creates the tables, moves their rows, builds their indexes and
+    //    keeps every other row in lost-and-found.
+    bool run(RepairNotes* notes) {
+        if (layout_.items.empty())
             return false;
         if (one("SELECT count(*) FROM " + schema_ +
                 ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_)) == "0")
             return false;
         readGroups();
-        const auto itemFields = static_cast<int>(layout_.items.fields.size());
-        const auto infoFields = static_cast<int>(layout_.info.fields.size());
-        const Group* items =
-            unique([&](const Group& g) { return g.fields == itemFields && g.item; });
-        const Group* info =
-            unique([&](const Group& g) { return g.fields == infoFields && g.marker; });
-        if (!items || !info)
+        sortFields();
+        fromSchema();
+        findByContent();
+        const Home* items = homeNamed(layout_.items);
+        if (!items || !items->group)
             return false;
-        std::map<const RebuildLayout::Lookup*, const Group*> homes = matchLookups(*items);
         markIndexTrees();
 
-        for (const std::string& sql : layout_.tables)
-            exec(db_, sql);
-        move(*items, layout_.items, true);
-        move(*info, layout_.info, false);
-        for (const auto& [lookup, group] : homes)
-            move(*group, lookup->table, false);
+        for (Home& h : homes_)
+            create(h);
+        for (const Home& h : homes_)
+            if (h.group)
+                move(*h.group, h);
         keepTheRest();
-        for (const std::string& sql : layout_.indexes)
+        for (const Home& h : homes_)
+            for (const std::string& sql : h.indexes)
+                exec(db_, sql);
+        for (const std::string& sql : later_)
             exec(db_, sql);
+        if (notes)
+            for (const Home& h : homes_)
+                if (h.named)
+                    notes->named.push_back({h.name, h.fields});
         return true;
     }
 
@@ -273,7 +362,7 @@ private:
     // not, an index finds them.
     void readGroups() {
         Scan scan;
-        scan.layout = &layout_;
+        scan.marker = layout_.marker;
         scan.columns = std::stoi(one("SELECT count(*) - 4 FROM pragma_table_info(" +
                                      quoteLiteral(name_) + ", " + quoteLiteral(schemaName_) + ")"));
         Stmt range(db_, "SELECT min(rowid), max(rowid) FROM " + laf_);
@@ -308,6 +397,7 @@ private:
                 group.fields = group.least;
             group.keyed = group.withIds == group.rows;
             group.withRowid = group.withIds > 0;
+            group.field.resize(static_cast<size_t>(group.keyed ? group.most : 0));
             ranges = ranges && group.hi - group.lo + 1 == group.rows;
         }
         if (!ranges)
@@ -319,61 +409,368 @@ private:
                                  : "rootpgno=" + std::to_string(group.root);
     }
 
-    // The one table b-tree that fits; none when none or several do.
-    template <class Fits> const Group* unique(Fits fits) const {
-        const Group* found = nullptr;
-        for (const auto& [root, g] : byRoot_) {
-            if (!g.keyed || !fits(g))
-                continue;
-            if (found)
-                return nullptr;
-            found = &g;
+    // Turns the integers of each field that holds nothing else into their
+    // sorted set, the largest ones side by side on two threads.
+    void sortFields() {
+        std::vector<Field*> todo;
+        for (auto& [root, g] : byRoot_)
+            for (Field& f : g.field)
+                if (codesOnly(f) && !f.values.empty())
+                    todo.push_back(&f);
+        std::sort(todo.begin(), todo.end(),
+                  [](const Field* a, const Field* b) { return a->values.size() > b->values.size(); });
+        auto sortEvery = [&](size_t from) {
+            for (size_t i = from; i < todo.size(); i += 2)
+                todo[i]->values = sortedSet(std::move(todo[i]->values));
+        };
+        if (todo.size() > 1 && todo[1]->values.size() >= static_cast<size_t>(splitAtLeast)) {
+            auto other = std::async(std::launch::async, sortEvery, 1);
+            try {
+                sortEvery(0);
+            } catch (...) {
+                other.wait();
+                throw;
+            }
+            other.get();
+        } else {
+            for (size_t i = 0; i < todo.size(); ++i)
+                todo[i]->values = sortedSet(std::move(todo[i]->values));
         }
-        return found;
     }
 
-    // Each lookup table's b-tree, for those whose codes match what one item
-    // field refers to, clearly better than any other b-tree does and no other
-    // field's best match.
-    std::map<const RebuildLayout::Lookup*, const Group*> matchLookups(const Group& items) {
-        std::map<const Group*, std::vector<long long>> codes;
-        for (auto& [root, g] : byRoot_)
-            if (g.keyed && g.fields == 2 && g.entry)
-                if (auto c = sortedSet(std::move(g.codes));
-                    static_cast<long long>(c.size()) == g.rows)
-                    codes[&g] = std::move(c);
-        std::map<const RebuildLayout::Lookup*, const Group*> chosen;
-        std::map<const Group*, int> takers;
-        for (size_t i = 0; i < layout_.lookups.size(); ++i) {
-            const std::vector<long long> named = sortedSet(items.named[i]);
-            if (named.empty())
-                continue;
-            double best = 0, second = 0;
-            const Group* bestGroup = nullptr;
-            for (const auto& [group, c] : codes) {
-                size_t both = shared(named, c);
-                double explained = double(both) / double(named.size());
-                double match = double(both) / double(named.size() + c.size() - both);
-                if (explained < explainedAtLeast)
-                    continue;
-                if (match > best) {
-                    second = best;
-                    best = match;
-                    bestGroup = group;
-                } else if (match > second) {
-                    second = match;
-                }
+    Home* homeNamed(const std::string& name) {
+        for (Home& h : homes_)
+            if (sameName(h.name, name))
+                return &h;
+        return nullptr;
+    }
+
+    // A table b-tree that no table has taken and that holds no schema rows.
+    bool free(const Group& g) const {
+        if (!g.keyed || schemaTrees_.count(&g))
+            return false;
+        for (const Home& h : homes_)
+            if (h.group == &g)
+                return false;
+        return true;
+    }
+
+    // The tables, indexes, views and triggers that rows of the old schema
+    // found on pages of their own describe; each table with the b-tree at
+    // its root page, when that b-tree's rows fit it.
+    void fromSchema() {
+        std::vector<SchemaRow> rows;
+        for (const auto& [root, g] : byRoot_)
+            if (g.keyed && g.schema && !g.schemaRows.empty()) {
+                rows.insert(rows.end(), g.schemaRows.begin(), g.schemaRows.end());
+                schemaTrees_.insert(&g);
             }
-            if (best >= matchAtLeast && best - second >= leadAtLeast) {
-                chosen[&layout_.lookups[i]] = bestGroup;
-                ++takers[bestGroup];
+        for (const SchemaRow& r : rows) {
+            // SQLite makes its own tables itself.
+            if (r.type != "table" || r.sql.empty() || sameName(r.name.substr(0, 7), "sqlite_") ||
+                homeNamed(r.name))
+                continue;
+            Home h;
+            h.name = r.name;
+            h.create = r.sql;
+            if (auto g = byRoot_.find(r.root); g != byRoot_.end() && g->second.keyed)
+                h.group = &g->second;
+            homes_.push_back(std::move(h));
+            schemaUsed_ = true;
+        }
+        for (const SchemaRow& r : rows) {
+            if (r.type == "table" || r.sql.empty())
+                continue;
+            Home* h = r.type == "index" ? homeNamed(r.table) : nullptr;
+            if (h)
+                h->indexes.push_back(r.sql);
+            else if (r.type != "index")
+                later_.push_back(r.sql);
+        }
+    }
+
+    // The distinct values of a field other than -1 ("no entry"), sorted.
+    static std::vector<long long> namedCodes(const Field& f) {
+        if (!codesOnly(f))
+            return {};
+        std::vector<long long> set = f.values;
+        std::erase(set, -1);
+        return set;
+    }
+
+    // The lookup tables' candidates among the free b-trees.
+    std::vector<Codes> codeCandidates() const {
+        std::vector<Codes> out;
+        for (const auto& [root, g] : byRoot_) {
+            // The information table's row holds text, and may hold a number.
+            if (!free(g) || g.markerAt >= 0)
+                continue;
+            int nameAt = -1;
+            for (size_t i = 0; i < g.field.size() && nameAt < 0; ++i)
+                if ((g.field[i].kinds & HasText) && !(g.field[i].kinds & ~(HasText | HasNull)))
+                    nameAt = static_cast<int>(i);
+            if (nameAt < 0)
+                continue;
+            for (size_t i = 0; i < g.field.size(); ++i) {
+                if (g.field[i].kinds == HasInteger &&
+                    static_cast<long long>(g.field[i].values.size()) == g.rows)
+                    out.push_back({&g, static_cast<int>(i), nameAt, g.field[i].values});
             }
         }
-        std::map<const RebuildLayout::Lookup*, const Group*> homes;
-        for (const auto& [lookup, group] : chosen)
-            if (takers[group] == 1)
-                homes[lookup] = group;
-        return homes;
+        return out;
+    }
+
+    // The candidate whose codes a field of another b-tree names: all of them
+    // in its table, spread over the table's range, and clearly better
+    // matched than by any other table.
+    const Codes* refersTo(const std::vector<long long>& named, const Group& of,
+                          const std::vector<Codes>& codes) const {
+        if (named.empty())
+            return nullptr;
+        std::map<const Group*, std::pair<double, const Codes*>> best;
+        for (const Codes& c : codes) {
+            if (c.group == &of)
+                continue;
+            const size_t both = shared(named, c.set);
+            const double explained = double(both) / double(named.size());
+            const double span = double(named.back() - named.front() + 1) /
+                                double(c.set.back() - c.set.front() + 1);
+            if (explained < explainedAtLeast || span < spanAtLeast)
+                continue;
+            const double match = double(both) / double(named.size() + c.set.size() - both);
+            auto& b = best[c.group];
+            if (!b.second || match > b.first)
+                b = {match, &c};
+        }
+        double first = -1, second = 0;
+        const Codes* found = nullptr;
+        for (const auto& [group, b] : best)
+            if (b.first > first) {
+                second = std::max(second, first);
+                first = b.first;
+                found = b.second;
+            } else {
+                second = std::max(second, b.first);
+            }
+        return found && first - second >= leadAtLeast ? found : nullptr;
+    }
+
+    // Whether the fields that refer to a lookup table, taken together, name
+    // most of its codes: the match both ways.
+    bool matchesBothWays(const Group& items, const std::vector<int>& at, const Codes& c) const {
+        std::vector<long long> named;
+        for (int i : at) {
+            const std::vector<long long> set = namedCodes(items.field[static_cast<size_t>(i)]);
+            named.insert(named.end(), set.begin(), set.end());
+        }
+        named = sortedSet(std::move(named));
+        if (named.empty())
+            return false;
+        const size_t both = shared(named, c.set);
+        return double(both) / double(named.size() + c.set.size() - both) >= matchAtLeast;
+    }
+
+    // The layout's lookups that the item table's reference fields refer to,
+    // each with its fields; byLookup holds them by the b-tree they refer to.
+    // With as many b-trees referred to as the layout has lookups, they are
+    // taken in the order their fields stand, as the format orders them.
+    // Otherwise only a b-tree that just one lookup could be (by how many of
+    // its fields refer to it) is taken.
+    std::map<size_t, std::pair<const Codes*, std::vector<int>>>
+    assign(const Group& items,
+           const std::map<const Group*, std::pair<const Codes*, std::vector<int>>>& byLookup) const {
+        std::vector<std::pair<const Codes*, std::vector<int>>> found;
+        for (const auto& [group, refs] : byLookup)
+            found.push_back(refs);
+        std::sort(found.begin(), found.end(),
+                  [](const auto& a, const auto& b) { return a.second < b.second; });
+        const auto& lookups = layout_.lookups;
+        std::map<size_t, std::pair<const Codes*, std::vector<int>>> out;
+        bool inOrder = found.size() == lookups.size();
+        for (size_t k = 0; inOrder && k < found.size(); ++k)
+            inOrder = found[k].second.size() <= lookups[k].references.size();
+        for (size_t k = 0; k < found.size(); ++k) {
+            size_t at = k, could = inOrder ? 1 : 0;
+            for (size_t i = 0; !inOrder && i < lookups.size(); ++i)
+                if (lookups[i].references.size() >= found[k].second.size())
+                    at = i, ++could;
+            if (could == 1 && !out.count(at) &&
+                matchesBothWays(items, found[k].second, *found[k].first))
+                out[at] = found[k];
+        }
+        return out;
+    }
+
+    // Names a b-tree's fields: those given, the rest by position; an
+    // INTEGER PRIMARY KEY at key.
+    Home made(const Group& g, const std::string& name, const std::map<int, std::string>& given,
+              int key) const {
+        Home h;
+        h.group = &g;
+        h.name = name;
+        h.key = key;
+        std::string columns;
+        for (size_t i = 0; i < g.field.size(); ++i) {
+            const auto known = given.find(static_cast<int>(i));
+            std::string field = "Field " + std::to_string(i + 1);
+            if (known != given.end())
+                field = known->second;
+            else
+                h.named = true;
+            const std::string type =
+                static_cast<int>(i) == key ? "INTEGER PRIMARY KEY" : typeFor(g.field[i].kinds);
+            columns += (columns.empty() ? "" : ", ") + quoteIdent(field) +
+                       (type.empty() ? "" : " " + type);
+            h.fields.push_back(field);
+        }
+        h.create = "CREATE TABLE " + quoteIdent(name) + " (" + columns + ")";
+        return h;
+    }
+
+    // Finds by what they hold the layout's tables that no surviving schema
+    // row named: the item table by its references to the lookup tables, the
+    // lookup tables by the codes those references name, the information
+    // table by its marker.
+    void findByContent() {
+        const std::vector<Codes> codes = codeCandidates();
+        Home* items = homeNamed(layout_.items);
+        const Group* itemTree = items ? items->group : nullptr;
+        std::map<size_t, std::pair<const Codes*, std::vector<int>>> lookups;
+        std::map<int, std::string> given;
+        if (items && !itemTree)
+            return; // named by the old schema, its rows not found: nothing to match against
+        if (itemTree) {
+            // The item table's own names say which fields refer to which lookup.
+            const std::vector<std::string> names = fieldsOf(*items);
+            for (size_t i = 0; i < layout_.lookups.size(); ++i) {
+                std::vector<int> at;
+                const Codes* refers = nullptr;
+                bool agree = true;
+                for (const std::string& ref : layout_.lookups[i].references) {
+                    const auto p = std::find_if(names.begin(), names.end(),
+                                                [&](const auto& n) { return sameName(n, ref); });
+                    const auto pos = static_cast<size_t>(p - names.begin());
+                    if (p == names.end() || pos >= itemTree->field.size())
+                        continue;
+                    const Codes* c =
+                        refersTo(namedCodes(itemTree->field[pos]), *itemTree, codes);
+                    agree = agree && c && (!refers || refers->group == c->group);
+                    refers = c;
+                    at.push_back(static_cast<int>(pos));
+                }
+                if (agree && refers && matchesBothWays(*itemTree, at, *refers))
+                    lookups[i] = {refers, at};
+            }
+        } else {
+            std::map<const Group*, size_t> score;
+            std::map<const Group*, decltype(lookups)> found;
+            for (const auto& [root, g] : byRoot_) {
+                if (!free(g))
+                    continue;
+                std::map<const Group*, std::pair<const Codes*, std::vector<int>>> byLookup;
+                for (size_t i = 0; i < g.field.size(); ++i)
+                    if (const Codes* c = refersTo(namedCodes(g.field[i]), g, codes)) {
+                        auto& entry = byLookup[c->group];
+                        entry.first = entry.first ? entry.first : c;
+                        entry.second.push_back(static_cast<int>(i));
+                    }
+                auto assigned = assign(g, byLookup);
+                size_t fields = 0;
+                for (const auto& [i, a] : assigned)
+                    fields += a.second.size();
+                if (fields > 0) {
+                    score[&g] = fields;
+                    found[&g] = std::move(assigned);
+                }
+            }
+            size_t best = 0;
+            for (const auto& [g, s] : score)
+                if (s > best)
+                    best = s, itemTree = g;
+                else if (s == best)
+                    itemTree = nullptr;
+            if (!itemTree)
+                return;
+            lookups = found[itemTree];
+            for (const auto& [i, a] : lookups)
+                for (size_t k = 0; k < a.second.size(); ++k)
+                    given[a.second[k]] = layout_.lookups[i].references[k];
+            // Without a name for it, the first field holds the rowid where it
+            // is Null in every row, as an INTEGER PRIMARY KEY's field does.
+            const int key = !itemTree->field.empty() && itemTree->field[0].kinds == HasNull &&
+                                    !given.count(0)
+                                ? 0
+                                : -1;
+            homes_.push_back(made(*itemTree, layout_.items, given, key));
+            Home& h = homes_.back();
+            for (const RebuildLayout::Index& index : layout_.itemIndexes)
+                if (std::find(h.fields.begin(), h.fields.end(), index.field) != h.fields.end())
+                    h.indexes.push_back(index.sql);
+        }
+        for (const auto& [i, a] : lookups) {
+            const RebuildLayout::Lookup& l = layout_.lookups[i];
+            if (homeNamed(l.table) || !free(*a.first->group))
+                continue;
+            Home h = made(*a.first->group, l.table,
+                          {{a.first->at, l.codeField}, {a.first->nameAt, l.nameField}}, -1);
+            for (const RebuildLayout::Index& index : l.indexes)
+                h.indexes.push_back(index.sql);
+            homes_.push_back(std::move(h));
+        }
+        if (!layout_.info.empty() && !homeNamed(layout_.info)) {
+            const Group* info = nullptr;
+            int seen = 0;
+            for (const auto& [root, g] : byRoot_)
+                if (free(g) && g.markerAt >= 0)
+                    info = &g, ++seen;
+            if (seen == 1)
+                homes_.push_back(made(*info, layout_.info, {{info->markerAt, layout_.markerField}},
+                                      -1));
+        }
+    }
+
+    // The fields of a table from the old schema, in stored order, read from
+    // its statement run on a scratch database (the new file has no journal
+    // to take a trial back with); none when SQLite refuses the statement.
+    static std::vector<std::string> fieldsOf(const Home& h) {
+        std::vector<std::string> out;
+        try {
+            DbHandle scratch =
+                openConnection(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            exec(scratch.get(), h.create);
+            Stmt q(scratch.get(), "SELECT name FROM pragma_table_info(" + quoteLiteral(h.name) + ")");
+            while (q.step())
+                out.push_back(columnText(q.get(), 0));
+        } catch (const Error&) {
+            out.clear();
+        }
+        return out;
+    }
+
+    // Creates a table in the new file and reads back its fields and key. A
+    // b-tree whose rows have more fields than the table stays lost and found.
+    void create(Home& h) {
+        exec(db_, h.create);
+        h.fields.clear();
+        int pk = 0;
+        std::string pkType;
+        Stmt q(db_, "SELECT name, upper(type), pk FROM pragma_table_info(" + quoteLiteral(h.name) +
+                        ", 'main')");
+        while (q.step()) {
+            if (q.integer(2) > 0) {
+                ++pk;
+                h.key = static_cast<int>(h.fields.size());
+                pkType = columnText(q.get(), 1);
+            }
+            h.fields.push_back(columnText(q.get(), 0));
+        }
+        q.finalize();
+        const bool withoutRowid =
+            one("SELECT wr FROM main.pragma_table_list(" + quoteLiteral(h.name) + ")") == "1";
+        if (pk != 1 || pkType != "INTEGER" || withoutRowid)
+            h.key = -1;
+        if (h.group && (withoutRowid || h.group->most > static_cast<int>(h.fields.size())))
+            h.group = nullptr;
     }
 
     // The index b-trees: no rowids, one entry per row of a table b-tree,
@@ -402,14 +799,23 @@ private:
 
     // Moves g's rows into its home. Rows the table refuses (a key taken, a
     // check failed) stay, unless the table holds the very same row.
-    void move(const Group& g, const RebuildLayout::Table& home, bool keyed) {
+    void move(const Group& g, const Home& home) {
         std::string names, fields, same;
-        for (const auto& [column, field] : homeOf(home, keyed)) {
+        auto add = [&](const std::string& column, const std::string& field) {
             const std::string name = quoteIdent(column);
             names += (names.empty() ? "" : ", ") + name;
             fields += (fields.empty() ? "" : ", ") + field;
             same += (same.empty() ? "" : " AND ") + name + " IS " + field;
-        }
+        };
+        if (home.key < 0)
+            add("rowid", "id");
+        // Fields that no row holds, added to the table after its rows were
+        // written, take their defaults.
+        for (size_t i = 0; i < home.fields.size(); ++i)
+            if (static_cast<int>(i) == home.key)
+                add(home.fields[i], "id");
+            else if (static_cast<int>(i) < g.most)
+                add(home.fields[i], "c" + std::to_string(i));
         const std::string table = "main." + quoteIdent(home.name);
         exec(db_, "INSERT OR IGNORE INTO " + table + " (" + names + ") SELECT " + fields +
                       " FROM " + laf_ + " WHERE " + g.where);
@@ -420,14 +826,15 @@ private:
     }
 
     // Copies into the new file's own lost-and-found table the rows that were
-    // neither moved nor of a dropped index b-tree, a b-tree at a time.
+    // neither moved nor of a dropped index b-tree nor the old schema's now
+    // rebuilt, a b-tree at a time.
     void keepTheRest() {
         const std::string sql =
             one("SELECT sql FROM " + schema_ +
                 ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
         exec(db_, "CREATE TABLE main." + quoteIdent(name_) + sql.substr(sql.find('(')));
         for (const auto& [root, g] : byRoot_) {
-            if (dropped_.count(&g))
+            if (dropped_.count(&g) || (schemaUsed_ && schemaTrees_.count(&g)))
                 continue;
             std::string where = g.where;
             if (auto r = refused_.find(&g); r != refused_.end())
@@ -441,6 +848,10 @@ private:
     const RebuildLayout& layout_;
     std::string schemaName_, schema_, name_, laf_;
     std::map<long long, Group> byRoot_;
+    std::vector<Home> homes_;
+    std::vector<std::string> later_;              // views and triggers, made last
+    std::set<const Group*> schemaTrees_;          // rows of the old schema
+    bool schemaUsed_ = false;                     // a table made from them
     std::set<const Group*> dropped_;              // moved whole, or index b-trees
     std::map<const Group*, std::string> refused_; // moved but for rows the table refused:
                                                   // the condition that picks those
@@ -449,8 +860,8 @@ private:
 } // namespace
 
 bool rebuildCatalogue(sqlite3* db, const std::string& schema, const std::string& laf,
-                      const RebuildLayout& layout) {
-    return Rebuild(db, schema, laf, layout).run();
+                      const RebuildLayout& layout, RepairNotes* notes) {
+    return Rebuild(db, schema, laf, layout).run(notes);
 }
 
 } // namespace engine

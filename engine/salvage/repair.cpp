@@ -328,8 +328,9 @@ void carrySettings(sqlite3* from, sqlite3* to) {
 // Rebuilds the file open (and locked) on db from what the recovery reads,
 // checks the new file and puts it in place of the old one. Raises
 // RepairFailed when the new file is not sound; the old file is then untouched.
+// What a rebuild had to make up goes into notes.
 void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path, const struct stat& old,
-                 const RebuildLayout& layout) {
+                 const RebuildLayout& layout, RepairNotes& notes) {
     std::optional<TempFile> copy;
     DbHandle source = headerReadable ? DbHandle() : readableCopy(db, path, copy);
     TempFile out(path, "repair", 0600);
@@ -364,7 +365,7 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path, cons
         check(sqlite3_db_config(rebuilt.get(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr),
               rebuilt.get(), "Cannot configure the connection");
         exec(rebuilt.get(), "BEGIN");
-        if (schemaLost && !rebuildCatalogue(rebuilt.get(), "recovered", laf, layout))
+        if (schemaLost && !rebuildCatalogue(rebuilt.get(), "recovered", laf, layout, &notes))
             throw Error(err::RepairFailed, "The database '" + path +
                                                "' could not be repaired: none of its tables " +
                                                "could be read back. The file was left as it was.");
@@ -403,7 +404,7 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path, cons
 
 } // namespace
 
-void DBEngine::RepairDatabase(const std::string& path, const RebuildLayout& layout) {
+RepairNotes DBEngine::RepairDatabase(const std::string& path, const RebuildLayout& layout) {
     requireDatabaseFile(path);
     if (!looksLikeSqlite(path))
         throw Error(err::NotADatabase, "Unrecognized database format '" + path + "'.");
@@ -435,12 +436,14 @@ void DBEngine::RepairDatabase(const std::string& path, const RebuildLayout& layo
         }
         CheckReport report = checkDatabase(db.get(), peer.get());
         if (report.sound())
-            return;
+            return {};
         if (!report.structural && rebuildIndexes(db.get(), report.damagedIndexes) &&
             checkDatabase(db.get(), peer.get()).sound())
-            return;
+            return {};
     }
-    rebuildFile(db.get(), readable, file, old, layout);
+    RepairNotes notes;
+    rebuildFile(db.get(), readable, file, old, layout, notes);
+    return notes;
 }
 
 } // namespace engine
