@@ -417,8 +417,9 @@ private:
             for (Field& f : g.field)
                 if (codesOnly(f) && !f.values.empty())
                     todo.push_back(&f);
-        std::sort(todo.begin(), todo.end(),
-                  [](const Field* a, const Field* b) { return a->values.size() > b->values.size(); });
+        std::sort(todo.begin(), todo.end(), [](const Field* a, const Field* b) {
+            return a->values.size() > b->values.size();
+        });
         auto sortEvery = [&](size_t from) {
             for (size_t i = from; i < todo.size(); i += 2)
                 todo[i]->values = sortedSet(std::move(todo[i]->values));
@@ -533,8 +534,8 @@ private:
                 continue;
             const size_t both = shared(named, c.set);
             const double explained = double(both) / double(named.size());
-            const double span = double(named.back() - named.front() + 1) /
-                                double(c.set.back() - c.set.front() + 1);
+            const double span =
+                double(named.back() - named.front() + 1) / double(c.set.back() - c.set.front() + 1);
             if (explained < explainedAtLeast || span < spanAtLeast)
                 continue;
             const double match = double(both) / double(named.size() + c.set.size() - both);
@@ -576,9 +577,9 @@ private:
     // taken in the order their fields stand, as the format orders them.
     // Otherwise only a b-tree that just one lookup could be (by how many of
     // its fields refer to it) is taken.
-    std::map<size_t, std::pair<const Codes*, std::vector<int>>>
-    assign(const Group& items,
-           const std::map<const Group*, std::pair<const Codes*, std::vector<int>>>& byLookup) const {
+    std::map<size_t, std::pair<const Codes*, std::vector<int>>> assign(
+        const Group& items,
+        const std::map<const Group*, std::pair<const Codes*, std::vector<int>>>& byLookup) const {
         std::vector<std::pair<const Codes*, std::vector<int>>> found;
         for (const auto& [group, refs] : byLookup)
             found.push_back(refs);
@@ -652,8 +653,7 @@ private:
                     const auto pos = static_cast<size_t>(p - names.begin());
                     if (p == names.end() || pos >= itemTree->field.size())
                         continue;
-                    const Codes* c =
-                        refersTo(namedCodes(itemTree->field[pos]), *itemTree, codes);
+                    const Codes* c = refersTo(namedCodes(itemTree->field[pos]), *itemTree, codes);
                     agree = agree && c && (!refers || refers->group == c->group);
                     refers = c;
                     at.push_back(static_cast<int>(pos));
@@ -697,10 +697,10 @@ private:
                     given[a.second[k]] = layout_.lookups[i].references[k];
             // Without a name for it, the first field holds the rowid where it
             // is Null in every row, as an INTEGER PRIMARY KEY's field does.
-            const int key = !itemTree->field.empty() && itemTree->field[0].kinds == HasNull &&
-                                    !given.count(0)
-                                ? 0
-                                : -1;
+            const int key =
+                !itemTree->field.empty() && itemTree->field[0].kinds == HasNull && !given.count(0)
+                    ? 0
+                    : -1;
             homes_.push_back(made(*itemTree, layout_.items, given, key));
             Home& h = homes_.back();
             for (const RebuildLayout::Index& index : layout_.itemIndexes)
@@ -724,8 +724,8 @@ private:
                 if (free(g) && g.markerAt >= 0)
                     info = &g, ++seen;
             if (seen == 1)
-                homes_.push_back(made(*info, layout_.info, {{info->markerAt, layout_.markerField}},
-                                      -1));
+                homes_.push_back(
+                    made(*info, layout_.info, {{info->markerAt, layout_.markerField}}, -1));
         }
     }
 
@@ -738,7 +738,8 @@ private:
             DbHandle scratch =
                 openConnection(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             exec(scratch.get(), h.create);
-            Stmt q(scratch.get(), "SELECT name FROM pragma_table_info(" + quoteLiteral(h.name) + ")");
+            Stmt q(scratch.get(),
+                   "SELECT name FROM pragma_table_info(" + quoteLiteral(h.name) + ")");
             while (q.step())
                 out.push_back(columnText(q.get(), 0));
         } catch (const Error&) {

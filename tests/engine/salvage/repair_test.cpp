@@ -337,7 +337,8 @@ const SchemaDamage schemaDamages[] = {
     {"NoPageType", false},
     {"Utf16SmallPages", true,
      "PRAGMA encoding='UTF-16le'; PRAGMA page_size=1024; PRAGMA user_version=7; PRAGMA "
-     "application_id=17", 0, true},
+     "application_id=17",
+     0, true},
     {"WriteAheadLog", false, "PRAGMA auto_vacuum=FULL; PRAGMA journal_mode=WAL"},
     // Publishers and types all named by items: nothing tells them apart, both stay lost and found.
     {"LookupTablesThatMatchAlike", true, nullptr, 6},
@@ -389,7 +390,9 @@ TEST(Repair, SchemaLostCatalogueIsRebuilt) {
         EXPECT_EQ(after.one(kept(!d.alike)), settings);
         EXPECT_EQ(after.one("SELECT count(*) FROM sqlite_schema WHERE name LIKE 'combine%' OR name "
                             "IN ('Publishers', 'Types')"),
-                  d.schemaSurvives ? "6" : d.alike ? "0" : "2");
+                  d.schemaSurvives ? "6"
+                  : d.alike        ? "0"
+                                   : "2");
         // Rows by field count: lookups 2 (where alike), history steps 7, merges 8, entries 5,
         // refs 6; none where the schema's rows named every b-tree.
         const char* lost[] = {"2:12", "5:3", "6:2", "7:2", "8:2"};
