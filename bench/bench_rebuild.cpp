@@ -3,7 +3,9 @@
 // bytes (rowids kept, freed pages left alone, as the repair configures it),
 // which leaves every row in one lost-and-found table. The difference is what
 // telling the b-trees apart, moving the rows and building the indexes costs.
-//   bench_rebuild [ITEMS] [ROUNDS]   (defaults 100000 and 3)
+//   bench_rebuild [ITEMS] [ROUNDS] [foreign]   (defaults 100000 and 3)
+// With "foreign" the catalogue is first recast in a layout of another
+// writer's: other item fields in another order, FILEINFO with one field.
 // Each round runs both sides, their order turned round every other round.
 #include "engine.h"
 #include "samplegen.h"
@@ -63,11 +65,41 @@ std::string one(const std::string& path, const std::string& sql) {
     return out;
 }
 
+void execAll(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK)
+        fail(message ? message : "cannot recast the catalogue");
+    sqlite3_close(db);
+}
+
+// Recasts the sample catalogue: the item fields "Record ID", "Title",
+// "Author", "Year", the four references, "Notes"; FILEINFO with only
+// "Product Name".
+void recastForeign(const std::string& path) {
+    execAll(path, "BEGIN;"
+                  "CREATE TABLE items (\"Record ID\" INTEGER PRIMARY KEY, Title TEXT, Author TEXT, "
+                  "Year INTEGER, \"Subject 1\" INTEGER, \"Subject 2\" INTEGER, Publisher INTEGER, "
+                  "\"Item Type\" INTEGER, Notes TEXT);"
+                  "INSERT INTO items SELECT [Item Number], Title, Author, Year, [Subject 1], "
+                  "[Subject 2], Publisher, [Item Type], Notes FROM [MERVANE RECORDS];"
+                  "DROP TABLE [MERVANE RECORDS]; ALTER TABLE items RENAME TO [MERVANE RECORDS];"
+                  "CREATE INDEX [Subject 1 Index] ON [MERVANE RECORDS] ([Subject 1]);"
+                  "CREATE INDEX [Subject 2 Index] ON [MERVANE RECORDS] ([Subject 2]);"
+                  "CREATE INDEX [Publisher Index] ON [MERVANE RECORDS] (Publisher);"
+                  "CREATE INDEX [Item Type Index] ON [MERVANE RECORDS] ([Item Type]);"
+                  "CREATE TABLE info (\"Product Name\" TEXT);"
+                  "INSERT INTO info SELECT [Product Name] FROM FILEINFO;"
+                  "DROP TABLE FILEINFO; ALTER TABLE info RENAME TO FILEINFO; COMMIT; VACUUM");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     long items = argc > 1 ? std::atol(argv[1]) : 100000;
     int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const bool foreign = argc > 3 && std::string(argv[3]) == "foreign";
     char pattern[] = "/tmp/bench-rebuild-XXXXXX";
     if (!::mkdtemp(pattern))
         fail("cannot make a folder");
@@ -76,6 +108,8 @@ int main(int argc, char** argv) {
     samplegen::Options o;
     o.items = items;
     samplegen::WriteSampleCatalogue(source, o);
+    if (foreign)
+        recastForeign(source);
     fs::copy_file(source, damaged);
     {
         // Page 1 past the file header: the schema b-tree is gone.
@@ -87,7 +121,8 @@ int main(int argc, char** argv) {
         f.seekp(100);
         f.write(page.data(), static_cast<std::streamsize>(page.size()));
     }
-    std::printf("catalogue: %ld items, %.1f MiB, page 1 zeroed past its header; %d rounds\n", items,
+    std::printf("catalogue: %ld items%s, %.1f MiB, page 1 zeroed past its header; %d rounds\n",
+                items, foreign ? " in another layout" : "",
                 static_cast<double>(fs::file_size(source)) / 1048576.0, rounds);
     std::printf("%-6s %12s %12s %7s\n", "round", "recovery", "repair", "ratio");
     std::vector<double> alone, repaired, ratios;

@@ -288,11 +288,44 @@ std::string typeFor(unsigned kinds) {
     }
 }
 
+// Runs a statement read from a row of the old schema only when it is what
+// the row says it is: one CREATE statement of that kind. A damaged file's
+// text is never run as any other statement. False when it is not, or when
+// SQLite refuses it.
+bool runSchemaStatement(sqlite3* db, const std::string& sql, const std::string& kind) {
+    static const std::map<std::string, std::vector<std::string>> starts = {
+        {"table", {"CREATE TABLE "}},
+        {"index", {"CREATE INDEX ", "CREATE UNIQUE INDEX "}},
+        {"view", {"CREATE VIEW "}},
+        {"trigger", {"CREATE TRIGGER "}}};
+    const auto kindStarts = starts.find(kind);
+    if (kindStarts == starts.end() ||
+        std::none_of(kindStarts->second.begin(), kindStarts->second.end(),
+                     [&](const std::string& start) {
+                         return sameName(std::string_view(sql).substr(0, start.size()), start);
+                     }))
+        return false;
+    try {
+        const char* tail = nullptr;
+        Stmt st(db, sql, &tail);
+        while (tail && (*tail == ';' || std::isspace(static_cast<unsigned char>(*tail))))
+            ++tail;
+        if (!st || (tail && *tail))
+            return false;
+        st.step();
+    } catch (const Error&) {
+        return false;
+    }
+    return true;
+}
+
 // A table of the new file: how it is created, its fields in stored order,
 // and the b-tree its rows come from.
 struct Home {
     const Group* group = nullptr; // null: no rows of it were found
     std::string name, create;
+    bool fromSchema = false; // create, and each of indexes, read from the old schema
+    bool made = false;       // created in the new file
     std::vector<std::string> fields;
     int key = -1; // the INTEGER PRIMARY KEY's position; -1: none
     std::vector<std::string> indexes;
@@ -331,24 +364,31 @@ public:
         fromSchema();
         findByContent();
         const Home* items = homeNamed(layout_.items);
-        if (!items || !items->group)
+        if (!items || !items->group || (items->fromSchema && fieldsOf(*items).empty()))
             return false;
         markIndexTrees();
 
         for (Home& h : homes_)
             create(h);
         for (const Home& h : homes_)
-            if (h.group)
+            if (h.made && h.group)
                 move(*h.group, h);
         keepTheRest();
-        for (const Home& h : homes_)
+        for (const Home& h : homes_) {
+            if (!h.made)
+                continue;
+            // An index the old schema held that SQLite now refuses is left out.
             for (const std::string& sql : h.indexes)
-                exec(db_, sql);
-        for (const std::string& sql : later_)
-            exec(db_, sql);
+                if (h.fromSchema)
+                    runSchemaStatement(db_, sql, "index");
+                else
+                    exec(db_, sql);
+        }
+        for (const auto& [kind, sql] : later_)
+            runSchemaStatement(db_, sql, kind);
         if (notes)
             for (const Home& h : homes_)
-                if (h.named)
+                if (h.named && h.made)
                     notes->named.push_back({h.name, h.fields});
         return true;
     }
@@ -376,7 +416,7 @@ private:
             const long long mid = lo + (hi - lo) / 2;
             std::map<long long, Group> upper;
             auto other = std::async(std::launch::async, [&] {
-                DbHandle peer = openConnection(file, SQLITE_OPEN_READONLY);
+                DbHandle peer = openConnection(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
                 exec(peer.get(), "PRAGMA mmap_size=" + std::to_string(1LL << 40));
                 scan.run(peer.get(), "main." + quoteIdent(name_), mid + 1, hi, upper);
             });
@@ -474,6 +514,7 @@ private:
             Home h;
             h.name = r.name;
             h.create = r.sql;
+            h.fromSchema = true;
             if (auto g = byRoot_.find(r.root); g != byRoot_.end() && g->second.keyed)
                 h.group = &g->second;
             homes_.push_back(std::move(h));
@@ -486,7 +527,7 @@ private:
             if (h)
                 h->indexes.push_back(r.sql);
             else if (r.type != "index")
-                later_.push_back(r.sql);
+                later_.emplace_back(r.type, r.sql);
         }
     }
 
@@ -737,7 +778,8 @@ private:
         try {
             DbHandle scratch =
                 openConnection(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-            exec(scratch.get(), h.create);
+            if (!runSchemaStatement(scratch.get(), h.create, "table"))
+                return out;
             Stmt q(scratch.get(),
                    "SELECT name FROM pragma_table_info(" + quoteLiteral(h.name) + ")");
             while (q.step())
@@ -751,7 +793,9 @@ private:
     // Creates a table in the new file and reads back its fields and key. A
     // b-tree whose rows have more fields than the table stays lost and found.
     void create(Home& h) {
-        exec(db_, h.create);
+        if (h.fromSchema ? !runSchemaStatement(db_, h.create, "table")
+                         : (exec(db_, h.create), false))
+            return;
         h.fields.clear();
         int pk = 0;
         std::string pkType;
@@ -772,6 +816,7 @@ private:
             h.key = -1;
         if (h.group && (withoutRowid || h.group->most > static_cast<int>(h.fields.size())))
             h.group = nullptr;
+        h.made = !h.fields.empty();
     }
 
     // The index b-trees: no rowids, one entry per row of a table b-tree,
@@ -850,10 +895,10 @@ private:
     std::string schemaName_, schema_, name_, laf_;
     std::map<long long, Group> byRoot_;
     std::vector<Home> homes_;
-    std::vector<std::string> later_;              // views and triggers, made last
-    std::set<const Group*> schemaTrees_;          // rows of the old schema
-    bool schemaUsed_ = false;                     // a table made from them
-    std::set<const Group*> dropped_;              // moved whole, or index b-trees
+    std::vector<std::pair<std::string, std::string>> later_; // views and triggers, made last
+    std::set<const Group*> schemaTrees_;                     // rows of the old schema
+    bool schemaUsed_ = false;                                // a table made from them
+    std::set<const Group*> dropped_;                         // moved whole, or index b-trees
     std::map<const Group*, std::string> refused_; // moved but for rows the table refused:
                                                   // the condition that picks those
 };

@@ -352,7 +352,9 @@ void rebuildFile(sqlite3* db, bool headerReadable, const std::string& path, cons
         if (schemaLost) {
             fresh.emplace(path, "rebuilt", 0600);
             likeOld(*fresh, old);
-            DbHandle empty = openConnection(fresh->path(), SQLITE_OPEN_READWRITE);
+            // One thread uses it: SQLite need not lock it for every value read.
+            DbHandle empty =
+                openConnection(fresh->path(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
             carrySettings(rebuilt.get(), empty.get());
             rebuilt = std::move(empty);
             // Whatever stops the rebuild, the new file is removed unread; it is
