@@ -518,7 +518,6 @@ private:
             if (auto g = byRoot_.find(r.root); g != byRoot_.end() && g->second.keyed)
                 h.group = &g->second;
             homes_.push_back(std::move(h));
-            schemaUsed_ = true;
         }
         for (const SchemaRow& r : rows) {
             if (r.type == "table" || r.sql.empty())
@@ -879,8 +878,12 @@ private:
             one("SELECT sql FROM " + schema_ +
                 ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
         exec(db_, "CREATE TABLE main." + quoteIdent(name_) + sql.substr(sql.find('(')));
+        // The old schema's rows are kept unless a table was made from them.
+        const bool schemaUsed = std::any_of(homes_.begin(), homes_.end(), [](const Home& h) {
+            return h.fromSchema && h.made;
+        });
         for (const auto& [root, g] : byRoot_) {
-            if (dropped_.count(&g) || (schemaUsed_ && schemaTrees_.count(&g)))
+            if (dropped_.count(&g) || (schemaUsed && schemaTrees_.count(&g)))
                 continue;
             std::string where = g.where;
             if (auto r = refused_.find(&g); r != refused_.end())

@@ -407,7 +407,8 @@ TEST(Repair, SchemaLostCatalogueIsRebuilt) {
 }
 
 // Rows recovered twice under one key, apart from their b-trees' other rows: a copy equal to the
-// row moved goes, one that differs stays in lost_and_found, for every table moved into.
+// row moved goes, one that differs stays in lost_and_found, for every table moved into. Rows
+// of the old schema whose statements are not the one CREATE they name stay there unrun.
 TEST(Repair, RefusedRowsStayUnlessTheSameRowMoved) {
     TempDir dir;
     ASSERT_TRUE(Sql(dir / "recovered.db")
@@ -427,7 +428,11 @@ TEST(Repair, RefusedRowsStayUnlessTheSameRowMoved) {
                           "1990, '', '');"
                           "INSERT INTO laf (rootpgno, nfield, id, c0, c1) VALUES (5, 2, 3, 6, "
                           "'other');"
-                          "INSERT INTO laf SELECT * FROM laf WHERE rootpgno = 2; COMMIT"));
+                          "INSERT INTO laf SELECT * FROM laf WHERE rootpgno = 2;"
+                          "INSERT INTO laf (rootpgno, nfield, id, c0, c1, c2, c3, c4) VALUES "
+                          "(7, 5, 1, 'table', 'evil', 'evil', 8, 'CREATE TABLE evil (x); "
+                          "CREATE TABLE worse (y)'), (7, 5, 2, 'view', 'v', 'v', 0, 'DROP "
+                          "TABLE Subjects'); COMMIT"));
     Sql after(dir / "fresh.db");
     ASSERT_TRUE(after.exec("ATTACH '" + dir / "recovered.db" + "' AS recovered; BEGIN"));
     ASSERT_TRUE(rebuildCatalogue(after.get(), "recovered", "laf", catalogue::RebuildLayout()));
@@ -438,5 +443,9 @@ TEST(Repair, RefusedRowsStayUnlessTheSameRowMoved) {
               "3010531");
     EXPECT_EQ(after.one("SELECT [Field 2] FROM [MERVANE RECORDS] WHERE [Field 1] = 5"), "title 5");
     EXPECT_EQ(after.rows("SELECT rootpgno || ':' || id || ':' || c1 FROM laf ORDER BY 1"),
-              (std::vector<std::string>{"3:5:other", "5:3:other"}));
+              (std::vector<std::string>{"3:5:other", "5:3:other", "7:1:evil", "7:2:v"}));
+    // A surviving schema row's statement runs only as the one CREATE its row names.
+    EXPECT_EQ(after.one("SELECT count(*) FROM sqlite_schema WHERE name IN ('evil', 'worse', 'v') "
+                        "OR name = 'Subjects'"),
+              "1");
 }
