@@ -879,9 +879,8 @@ private:
                 ".sqlite_schema WHERE type='table' AND name=" + quoteLiteral(name_));
         exec(db_, "CREATE TABLE main." + quoteIdent(name_) + sql.substr(sql.find('(')));
         // The old schema's rows are kept unless a table was made from them.
-        const bool schemaUsed = std::any_of(homes_.begin(), homes_.end(), [](const Home& h) {
-            return h.fromSchema && h.made;
-        });
+        const bool schemaUsed = std::any_of(homes_.begin(), homes_.end(),
+                                            [](const Home& h) { return h.fromSchema && h.made; });
         for (const auto& [root, g] : byRoot_) {
             if (dropped_.count(&g) || (schemaUsed && schemaTrees_.count(&g)))
                 continue;
