@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <future>
 #include <map>
 #include <set>
@@ -561,85 +562,139 @@ private:
         return out;
     }
 
-    // The candidate whose codes a field of another b-tree names: all of them
-    // in its table, spread over the table's range, and clearly better
-    // matched than by any other table.
-    const Codes* refersTo(const std::vector<long long>& named, const Group& of,
-                          const std::vector<Codes>& codes) const {
-        if (named.empty())
-            return nullptr;
-        std::map<const Group*, std::pair<double, const Codes*>> best;
-        for (const Codes& c : codes) {
-            if (c.group == &of)
-                continue;
-            const size_t both = shared(named, c.set);
-            const double explained = double(both) / double(named.size());
-            const double span =
-                double(named.back() - named.front() + 1) / double(c.set.back() - c.set.front() + 1);
-            if (explained < explainedAtLeast || span < spanAtLeast)
-                continue;
-            const double match = double(both) / double(named.size() + c.set.size() - both);
-            auto& b = best[c.group];
-            if (!b.second || match > b.first)
-                b = {match, &c};
-        }
-        double first = -1, second = 0;
-        const Codes* found = nullptr;
-        for (const auto& [group, b] : best)
-            if (b.first > first) {
-                second = std::max(second, first);
-                first = b.first;
-                found = b.second;
-            } else {
-                second = std::max(second, b.first);
-            }
-        return found && first - second >= leadAtLeast ? found : nullptr;
-    }
-
-    // Whether the fields that refer to a lookup table, taken together, name
-    // most of its codes: the match both ways.
-    bool matchesBothWays(const Group& items, const std::vector<int>& at, const Codes& c) const {
-        std::vector<long long> named;
-        for (int i : at) {
-            const std::vector<long long> set = namedCodes(items.field[static_cast<size_t>(i)]);
-            named.insert(named.end(), set.begin(), set.end());
-        }
-        named = sortedSet(std::move(named));
-        if (named.empty())
-            return false;
+    // Whether a field's codes could refer to a candidate: its table holds
+    // nearly all of them, and they spread over its range of codes.
+    static bool explains(const std::vector<long long>& named, const Codes& c) {
         const size_t both = shared(named, c.set);
-        return double(both) / double(named.size() + c.set.size() - both) >= matchAtLeast;
+        return double(both) >= explainedAtLeast * double(named.size()) &&
+               double(named.back() - named.front() + 1) >=
+                   spanAtLeast * double(c.set.back() - c.set.front() + 1);
     }
 
-    // The layout's lookups that the item table's reference fields refer to,
-    // each with its fields; byLookup holds them by the b-tree they refer to.
-    // With as many b-trees referred to as the layout has lookups, they are
-    // taken in the order their fields stand, as the format orders them.
-    // Otherwise only a b-tree that just one lookup could be (by how many of
-    // its fields refer to it) is taken.
-    std::map<size_t, std::pair<const Codes*, std::vector<int>>> assign(
-        const Group& items,
-        const std::map<const Group*, std::pair<const Codes*, std::vector<int>>>& byLookup) const {
-        std::vector<std::pair<const Codes*, std::vector<int>>> found;
-        for (const auto& [group, refs] : byLookup)
-            found.push_back(refs);
-        std::sort(found.begin(), found.end(),
-                  [](const auto& a, const auto& b) { return a.second < b.second; });
-        const auto& lookups = layout_.lookups;
-        std::map<size_t, std::pair<const Codes*, std::vector<int>>> out;
-        bool inOrder = found.size() == lookups.size();
-        for (size_t k = 0; inOrder && k < found.size(); ++k)
-            inOrder = found[k].second.size() <= lookups[k].references.size();
-        for (size_t k = 0; k < found.size(); ++k) {
-            size_t at = k, could = inOrder ? 1 : 0;
-            for (size_t i = 0; !inOrder && i < lookups.size(); ++i)
-                if (lookups[i].references.size() >= found[k].second.size())
-                    at = i, ++could;
-            if (could == 1 && !out.count(at) &&
-                matchesBothWays(items, found[k].second, *found[k].first))
-                out[at] = found[k];
+    // How well the codes of some fields, taken together, match a
+    // candidate's: the share of the union of both sets that both hold.
+    static double matchOf(const std::vector<const std::vector<long long>*>& named, const Codes& c) {
+        std::vector<long long> all;
+        for (const std::vector<long long>* n : named)
+            all.insert(all.end(), n->begin(), n->end());
+        all = sortedSet(std::move(all));
+        const size_t both = shared(all, c.set);
+        return double(both) / double(all.size() + c.set.size() - both);
+    }
+
+    // For each of the layout's lookups, the candidate its fields refer to
+    // and those fields' positions; null where none.
+    struct Pick {
+        const Codes* codes = nullptr;
+        std::vector<int> at;
+        bool operator==(const Pick& o) const {
+            return (codes ? codes->group : nullptr) == (o.codes ? o.codes->group : nullptr) &&
+                   at == o.at;
         }
-        return out;
+    };
+    struct Choice {
+        std::vector<Pick> picks;
+        size_t fields = 0;
+        double score = 0;
+    };
+
+    // The best way to read g's fields as the layout's references: each
+    // lookup takes up to its number of fields, all explained by one
+    // candidate that no other lookup takes, in the layout's order of fields,
+    // where those fields and the candidate match both ways; most fields
+    // first, then the best matches. A lookup that a choice nearly as good
+    // would give other fields or another candidate is left out: it cannot be
+    // told apart.
+    Choice bestChoice(const Group& g, const std::vector<Codes>& codes) const {
+        struct Column {
+            int at;
+            std::vector<long long> named;
+        };
+        std::vector<Column> columns;
+        for (size_t i = 0; i < g.field.size(); ++i) {
+            std::vector<long long> named = namedCodes(g.field[i]);
+            if (!named.empty() && std::any_of(codes.begin(), codes.end(), [&](const Codes& c) {
+                    return c.group != &g && explains(named, c);
+                }))
+                columns.push_back({static_cast<int>(i), std::move(named)});
+        }
+        const size_t lookups = layout_.lookups.size();
+        Choice best, now;
+        best.picks.resize(lookups);
+        now.picks.resize(lookups);
+        // Too many fields that could be references to weigh every reading.
+        if (columns.empty() || columns.size() > 12)
+            return best;
+        std::map<std::pair<std::vector<int>, size_t>, double> matches;
+        std::vector<bool> unclear(lookups, false);
+        std::set<const Group*> taken;
+        long long readings = 0;
+        int pass = 0;
+        // Every reading from lookup i on, with fields from column from on.
+        std::function<void(size_t, size_t)> walk = [&](size_t i, size_t from) {
+            if (++readings > 1000000)
+                return;
+            if (i == lookups) {
+                if (pass == 0 && (now.fields > best.fields ||
+                                  (now.fields == best.fields && now.score > best.score)))
+                    best = now;
+                if (pass == 1 && now.fields == best.fields && now.score >= best.score - leadAtLeast)
+                    for (size_t k = 0; k < lookups; ++k)
+                        unclear[k] = unclear[k] || !(now.picks[k] == best.picks[k]);
+                return;
+            }
+            walk(i + 1, from);
+            const size_t most = layout_.lookups[i].references.size();
+            for (size_t k = 0; k < codes.size(); ++k) {
+                const Codes& c = codes[k];
+                if (c.group == &g || taken.count(c.group))
+                    continue;
+                // The fields explained by c, taken one or more in order.
+                std::vector<size_t> at;
+                std::function<void(size_t)> choose = [&](size_t next) {
+                    for (size_t j = next; j < columns.size() && at.size() < most; ++j) {
+                        if (!explains(columns[j].named, c))
+                            continue;
+                        at.push_back(j);
+                        std::vector<int> positions;
+                        std::vector<const std::vector<long long>*> named;
+                        for (size_t x : at) {
+                            positions.push_back(columns[x].at);
+                            named.push_back(&columns[x].named);
+                        }
+                        auto [m, fresh] = matches.try_emplace({positions, k}, 0.0);
+                        if (fresh)
+                            m->second = matchOf(named, c);
+                        if (m->second >= matchAtLeast) {
+                            now.picks[i] = {&c, positions};
+                            now.fields += at.size();
+                            now.score += m->second;
+                            taken.insert(c.group);
+                            walk(i + 1, j + 1);
+                            taken.erase(c.group);
+                            now.fields -= at.size();
+                            now.score -= m->second;
+                            now.picks[i] = {};
+                        }
+                        choose(j + 1);
+                        at.pop_back();
+                    }
+                };
+                choose(from);
+            }
+        };
+        walk(0, 0);
+        if (readings > 1000000)
+            return Choice{std::vector<Pick>(lookups), 0, 0};
+        pass = 1;
+        readings = 0;
+        walk(0, 0);
+        for (size_t k = 0; k < lookups; ++k)
+            if (unclear[k] && best.picks[k].codes) {
+                best.fields -= best.picks[k].at.size();
+                best.picks[k] = {};
+            }
+        return best;
     }
 
     // Names a b-tree's fields: those given, the rest by position; an
@@ -676,65 +731,73 @@ private:
         const std::vector<Codes> codes = codeCandidates();
         Home* items = homeNamed(layout_.items);
         const Group* itemTree = items ? items->group : nullptr;
-        std::map<size_t, std::pair<const Codes*, std::vector<int>>> lookups;
-        std::map<int, std::string> given;
+        std::vector<Pick> lookups(layout_.lookups.size());
         if (items && !itemTree)
             return; // named by the old schema, its rows not found: nothing to match against
         if (itemTree) {
-            // The item table's own names say which fields refer to which lookup.
+            // The item table's own names say which fields refer to which
+            // lookup; the candidate is the one they match clearly best.
             const std::vector<std::string> names = fieldsOf(*items);
             for (size_t i = 0; i < layout_.lookups.size(); ++i) {
                 std::vector<int> at;
-                const Codes* refers = nullptr;
-                bool agree = true;
+                std::vector<std::vector<long long>> sets;
                 for (const std::string& ref : layout_.lookups[i].references) {
                     const auto p = std::find_if(names.begin(), names.end(),
                                                 [&](const auto& n) { return sameName(n, ref); });
                     const auto pos = static_cast<size_t>(p - names.begin());
                     if (p == names.end() || pos >= itemTree->field.size())
                         continue;
-                    const Codes* c = refersTo(namedCodes(itemTree->field[pos]), *itemTree, codes);
-                    agree = agree && c && (!refers || refers->group == c->group);
-                    refers = c;
-                    at.push_back(static_cast<int>(pos));
+                    if (std::vector<long long> named = namedCodes(itemTree->field[pos]);
+                        !named.empty()) {
+                        at.push_back(static_cast<int>(pos));
+                        sets.push_back(std::move(named));
+                    }
                 }
-                if (agree && refers && matchesBothWays(*itemTree, at, *refers))
-                    lookups[i] = {refers, at};
+                std::vector<const std::vector<long long>*> named;
+                for (const auto& set : sets)
+                    named.push_back(&set);
+                double first = 0, second = 0;
+                for (const Codes& c : codes) {
+                    if (c.group == itemTree || named.empty() ||
+                        !std::all_of(named.begin(), named.end(),
+                                     [&](const auto* n) { return explains(*n, c); }))
+                        continue;
+                    const double m = matchOf(named, c);
+                    if (m > first) {
+                        second = std::max(second, first);
+                        first = m;
+                        lookups[i] = {&c, at};
+                    } else {
+                        second = std::max(second, m);
+                    }
+                }
+                if (first < matchAtLeast || first - second < leadAtLeast)
+                    lookups[i] = {};
             }
         } else {
-            std::map<const Group*, size_t> score;
-            std::map<const Group*, decltype(lookups)> found;
-            for (const auto& [root, g] : byRoot_) {
-                if (!free(g))
-                    continue;
-                std::map<const Group*, std::pair<const Codes*, std::vector<int>>> byLookup;
-                for (size_t i = 0; i < g.field.size(); ++i)
-                    if (const Codes* c = refersTo(namedCodes(g.field[i]), g, codes)) {
-                        auto& entry = byLookup[c->group];
-                        entry.first = entry.first ? entry.first : c;
-                        entry.second.push_back(static_cast<int>(i));
-                    }
-                auto assigned = assign(g, byLookup);
-                size_t fields = 0;
-                for (const auto& [i, a] : assigned)
-                    fields += a.second.size();
-                if (fields > 0) {
-                    score[&g] = fields;
-                    found[&g] = std::move(assigned);
-                }
-            }
-            size_t best = 0;
-            for (const auto& [g, s] : score)
-                if (s > best)
-                    best = s, itemTree = g;
-                else if (s == best)
-                    itemTree = nullptr;
-            if (!itemTree)
+            // The item table: the b-tree whose fields read best as references,
+            // clearly better than any other.
+            std::vector<std::pair<const Group*, Choice>> read;
+            for (const auto& [root, g] : byRoot_)
+                if (free(g))
+                    if (Choice c = bestChoice(g, codes); c.fields > 0)
+                        read.emplace_back(&g, std::move(c));
+            const auto better = [](const auto& a, const auto& b) {
+                return a.second.fields != b.second.fields ? a.second.fields > b.second.fields
+                                                          : a.second.score > b.second.score;
+            };
+            std::sort(read.begin(), read.end(), better);
+            if (read.empty() ||
+                (read.size() > 1 && read[1].second.fields == read[0].second.fields &&
+                 read[1].second.score > read[0].second.score - leadAtLeast))
                 return;
-            lookups = found[itemTree];
-            for (const auto& [i, a] : lookups)
-                for (size_t k = 0; k < a.second.size(); ++k)
-                    given[a.second[k]] = layout_.lookups[i].references[k];
+            itemTree = read[0].first;
+            const Choice& best = read[0].second;
+            lookups = best.picks;
+            std::map<int, std::string> given;
+            for (size_t i = 0; i < lookups.size(); ++i)
+                for (size_t k = 0; k < lookups[i].at.size(); ++k)
+                    given[lookups[i].at[k]] = layout_.lookups[i].references[k];
             // Without a name for it, the first field holds the rowid where it
             // is Null in every row, as an INTEGER PRIMARY KEY's field does.
             const int key =
@@ -747,12 +810,12 @@ private:
                 if (std::find(h.fields.begin(), h.fields.end(), index.field) != h.fields.end())
                     h.indexes.push_back(index.sql);
         }
-        for (const auto& [i, a] : lookups) {
+        for (size_t i = 0; i < lookups.size(); ++i) {
             const RebuildLayout::Lookup& l = layout_.lookups[i];
-            if (homeNamed(l.table) || !free(*a.first->group))
+            const Codes* c = lookups[i].codes;
+            if (!c || homeNamed(l.table) || !free(*c->group))
                 continue;
-            Home h = made(*a.first->group, l.table,
-                          {{a.first->at, l.codeField}, {a.first->nameAt, l.nameField}}, -1);
+            Home h = made(*c->group, l.table, {{c->at, l.codeField}, {c->nameAt, l.nameField}}, -1);
             for (const RebuildLayout::Index& index : l.indexes)
                 h.indexes.push_back(index.sql);
             homes_.push_back(std::move(h));
