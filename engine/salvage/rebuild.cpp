@@ -16,6 +16,7 @@
 #include <functional>
 #include <future>
 #include <map>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <vector>
@@ -41,7 +42,8 @@ constexpr long long splitAtLeast = 10000;
 enum : unsigned {
     HasNull = 1,
     HasInteger = 2,
-    HasWide = 4, // an integer beyond 32 bits
+    HasWide = 4,  // an integer beyond 32 bits
+    HasHuge = 64, // an integer that no whole REAL value is stored as (2^52 and beyond)
     HasReal = 8,
     HasText = 16,
     HasBlob = 32
@@ -66,21 +68,49 @@ struct SchemaRow {
     long long root = 0;
 };
 
+// A digest of a list of rowids, the same in any order: two lists with equal
+// digests are equal but by a vanishing chance. An index b-tree's entries are
+// digested as they are read, not kept.
+struct Digest {
+    long long count = 0, least = 0, most = 0, sum = 0, mixed = 0;
+    void add(long long v) {
+        least = count ? std::min(least, v) : v;
+        most = count ? std::max(most, v) : v;
+        ++count;
+        // Each term below 10^9 (a product below 10^18): no sum overflows.
+        const long long a = v % 1000000007, b = v % 998244353;
+        sum += a;
+        mixed += a * b % 1000000009;
+    }
+    void add(const Digest& o) {
+        if (o.count == 0)
+            return;
+        least = count ? std::min(least, o.least) : o.least;
+        most = count ? std::max(most, o.most) : o.most;
+        count += o.count;
+        sum += o.sum;
+        mixed += o.mixed;
+    }
+    bool operator==(const Digest&) const = default;
+};
+
 // One b-tree's rows in the lost-and-found table, and what one pass over them
 // saw: the shape of its rows and, for a table b-tree, what each field holds.
 struct Group {
     long long root = 0;
     long long rows = 0;
-    int fields = -1;          // -1 when its rows differ in field count
-    bool keyed = false;       // a table b-tree: every row has a rowid
-    bool withRowid = false;   // some row has a rowid
-    long long lo = 0, hi = 0; // the least and greatest rowid of its rows
-    int least = 0, most = 0;  // the least and greatest field count
-    long long withIds = 0;    // rows that have a rowid
-    std::string where;        // the condition that picks its rows
+    int fields = -1;                                    // -1 when its rows differ in field count
+    bool keyed = false;                                 // a table b-tree: every row has a rowid
+    bool withRowid = false;                             // some row has a rowid
+    long long lo = 0, hi = 0;                           // the least and greatest rowid of its rows
+    std::vector<std::pair<long long, long long>> spans; // its rows' rowids, as ranges
+    int least = 0, most = 0;                            // the least and greatest field count
+    long long withIds = 0;                              // rows that have a rowid
+    std::string where;                                  // the condition that picks its rows
 
     bool entries = true;         // an integer last field (an index entry's rowid)
     std::vector<long long> last; // the last field, while every row lacks a rowid
+    Digest lastDigest;           // of the last field, where only that was read
     std::vector<long long> ids;  // the rowids, of rows that have one
     long long first = 0;         // the least rowid
     int markerAt = -1;           // the field of that row that starts with the marker
@@ -119,20 +149,76 @@ bool sameName(std::string_view a, std::string_view b) {
            });
 }
 
+void merge(Group& whole, Group&& part);
+
 // Groups the rows of a lost-and-found table whose rowids lie in a range by
 // b-tree, noting for each b-tree what its rows look like.
 struct Scan {
     int columns = 0; // c0 ... c(columns - 1)
     std::string marker;
 
+    // The last field of a row, as SQL.
+    std::string lastField() const {
+        std::string last = "CASE nfield";
+        for (int i = 0; i < columns; ++i)
+            last += " WHEN " + std::to_string(i + 1) + " THEN c" + std::to_string(i);
+        return last + " END";
+    }
+
+    // Notes a range of rows that looks like index b-trees', reading of each
+    // row only what an index entry gives here (its b-tree, its field count
+    // and its last field, a rowid): false, noting nothing, when a row has a
+    // rowid of its own.
+    bool indexRange(sqlite3* db, const std::string& table, long long from, long long to,
+                    std::map<long long, Group>& byRoot) const {
+        Stmt st(db, "SELECT rootpgno, rowid, nfield, id IS NULL, " + lastField() + " FROM " +
+                        table + " WHERE rowid BETWEEN ?1 AND ?2");
+        st.bind(1, from);
+        st.bind(2, to);
+        sqlite3_stmt* s = st.get();
+        std::map<long long, Group> parts;
+        Group* g = nullptr;
+        while (st.step()) {
+            if (st.integer(3) == 0)
+                return false;
+            const long long root = st.integer(0), at = st.integer(1);
+            const int n = static_cast<int>(st.integer(2));
+            if (!g || g->root != root) {
+                g = &parts[root];
+                if (g->rows == 0) {
+                    g->root = root;
+                    g->lo = g->hi = at;
+                    g->least = g->most = n;
+                    g->schema = false;
+                }
+            }
+            ++g->rows;
+            g->lo = std::min(g->lo, at);
+            if (!g->spans.empty() && g->spans.back().second + 1 == at)
+                g->spans.back().second = at;
+            else
+                g->spans.emplace_back(at, at);
+            g->hi = std::max(g->hi, at);
+            g->least = std::min(g->least, n);
+            g->most = std::max(g->most, n);
+            if (!g->entries)
+                continue;
+            if (sqlite3_column_type(s, 4) == SQLITE_INTEGER)
+                g->lastDigest.add(st.integer(4));
+            else
+                g->entries = false;
+        }
+        for (auto& [root, part] : parts)
+            merge(byRoot[root], std::move(part));
+        return true;
+    }
+
     void run(sqlite3* db, const std::string& table, long long from, long long to,
              std::map<long long, Group>& byRoot) const {
-        std::string last = "CASE nfield", all;
-        for (int i = 0; i < columns; ++i) {
-            last += " WHEN " + std::to_string(i + 1) + " THEN c" + std::to_string(i);
+        const std::string last = lastField();
+        std::string all;
+        for (int i = 0; i < columns; ++i)
             all += ", c" + std::to_string(i);
-        }
-        last += " END";
         Stmt st(db, "SELECT rootpgno, rowid, nfield, id, " + last + all + " FROM " + table +
                         " WHERE rowid BETWEEN ?1 AND ?2");
         st.bind(1, from);
@@ -152,6 +238,10 @@ struct Scan {
             }
             ++g->rows;
             g->lo = std::min(g->lo, at);
+            if (!g->spans.empty() && g->spans.back().second + 1 == at)
+                g->spans.back().second = at;
+            else
+                g->spans.emplace_back(at, at);
             g->hi = std::max(g->hi, at);
             g->least = std::min(g->least, n);
             g->most = std::max(g->most, n);
@@ -181,6 +271,8 @@ struct Scan {
                 case SQLITE_INTEGER: {
                     const long long v = st.integer(5 + i);
                     f.kinds |= HasInteger;
+                    if (v <= -(1LL << 52) || v >= (1LL << 52))
+                        f.kinds |= HasHuge;
                     if (v < -2147483648LL || v > 2147483647LL)
                         f.kinds |= HasWide, release(f.values);
                     else if (!(f.kinds & ~(HasNull | HasInteger)))
@@ -245,10 +337,12 @@ void merge(Group& whole, Group&& part) {
     whole.rows += part.rows;
     whole.withIds += part.withIds;
     whole.lo = std::min(whole.lo, part.lo);
+    whole.spans.insert(whole.spans.end(), part.spans.begin(), part.spans.end());
     whole.hi = std::max(whole.hi, part.hi);
     whole.least = std::min(whole.least, part.least);
     whole.most = std::max(whole.most, part.most);
     whole.entries = whole.entries && part.entries;
+    whole.lastDigest.add(part.lastDigest);
     if (whole.entries)
         whole.last.insert(whole.last.end(), part.last.begin(), part.last.end());
     else
@@ -273,9 +367,15 @@ void merge(Group& whole, Group&& part) {
 }
 
 // The declared type that keeps every value a field holds as it is: a type
-// with an affinity only where every value already has its storage class.
+// with an affinity only where every value already has its storage class. A
+// field of whole and fractional numbers is REAL: SQLite stores a REAL
+// field's whole values as integers (below 2^52), and gives them back as
+// REAL through the field's affinity. (A REAL field of whole values only
+// cannot be told from an INTEGER one.)
 std::string typeFor(unsigned kinds) {
-    switch (kinds & ~(HasNull | HasWide)) {
+    if ((kinds & ~(HasNull | HasWide)) == (HasInteger | HasReal))
+        return "REAL";
+    switch (kinds & ~(HasNull | HasWide | HasHuge)) {
     case HasInteger:
         return "INTEGER";
     case HasReal:
@@ -397,10 +497,59 @@ public:
 private:
     std::string one(const std::string& sql) { return queryText(db_, sql); }
 
-    // One pass over the lost-and-found table, its two halves side by side on
-    // two connections. The recovery writes each b-tree's rows one after the
-    // other, so a b-tree's rows are mostly a range of rowids; where they are
-    // not, an index finds them.
+    // A range of rowids of lost-and-found whose rows seem one b-tree's, and
+    // whether its first row lacks a rowid, as an index entry does.
+    struct Run {
+        long long from, to;
+        bool index;
+    };
+
+    // The runs of rows of one b-tree each, when the rowids have no gaps,
+    // found by probing single rows: the recovery writes each b-tree's rows
+    // one after the other. Empty when there are gaps or too many runs to be
+    // worth it. A run that holds another b-tree's rows too is still read
+    // right, row by row.
+    std::vector<Run> findRuns(long long lo, long long hi) {
+        Stmt probe(db_, "SELECT rootpgno, id IS NULL FROM " + laf_ + " WHERE rowid = ?1");
+        bool gaps = false;
+        auto at = [&](long long rowid) {
+            probe.rewind();
+            probe.bind(1, rowid);
+            if (!probe.step()) {
+                gaps = true;
+                return std::pair<long long, bool>(-1, false);
+            }
+            return std::pair<long long, bool>(probe.integer(0), probe.integer(1) != 0);
+        };
+        std::vector<Run> runs;
+        for (long long from = lo; from <= hi && !gaps && runs.size() < 1000;) {
+            const auto [root, index] = at(from);
+            long long good = from, bad = hi + 1;
+            for (long long step = 1; good + step <= hi && !gaps; step *= 2) {
+                if (at(good + step).first != root) {
+                    bad = good + step;
+                    break;
+                }
+                good += step;
+            }
+            while (bad - good > 1 && !gaps) {
+                const long long mid = good + (bad - good) / 2;
+                (at(mid).first == root ? good : bad) = mid;
+            }
+            runs.push_back({from, good, index});
+            from = good + 1;
+        }
+        if (gaps || runs.size() >= 1000)
+            runs.clear();
+        return runs;
+    }
+
+    // One pass over the lost-and-found table on two connections side by
+    // side: rows of table b-trees read whole, index b-trees' rows only for
+    // their rowids (an index entry's other fields are of no use here).
+    // Without runs, the table's two halves, every row read whole.
+    // Where a b-tree's rows turn out not to be a range of rowids, an index
+    // finds them.
     void readGroups() {
         Scan scan;
         scan.marker = layout_.marker;
@@ -411,27 +560,62 @@ private:
         const long long lo = range.integer(0), hi = range.integer(1);
         range.finalize();
         const char* file = sqlite3_db_filename(db_, schemaName_.c_str());
-        if (hi - lo < splitAtLeast || !file || !*file) {
-            scan.run(db_, laf_, lo, hi, byRoot_);
+        std::vector<Run> runs = findRuns(lo, hi);
+        if (runs.empty())
+            runs.push_back({lo, hi, false});
+        // A row read whole weighs about as much as three read thin. The
+        // heaviest run is halved while it outweighs the rest, then the runs
+        // go to the lighter side, heaviest first.
+        auto weight = [](const Run& r) { return (r.to - r.from + 1) * (r.index ? 1 : 3); };
+        long long total = 0;
+        for (const Run& r : runs)
+            total += weight(r);
+        std::sort(runs.begin(), runs.end(),
+                  [&](const Run& a, const Run& b) { return weight(a) > weight(b); });
+        while (!runs.empty() && 2 * weight(runs[0]) > total &&
+               runs[0].to - runs[0].from >= splitAtLeast) {
+            const Run r = runs[0];
+            const long long mid = r.from + (r.to - r.from) / 2;
+            runs[0] = {r.from, mid, r.index};
+            runs.insert(runs.begin() + 1, {mid + 1, r.to, r.index});
+        }
+        std::vector<Run> sides[2];
+        long long weights[2] = {0, 0};
+        for (const Run& r : runs) {
+            const int side = weights[1] < weights[0] ? 1 : 0;
+            sides[side].push_back(r);
+            weights[side] += weight(r);
+        }
+        auto read = [&](sqlite3* db, const std::string& table, const std::vector<Run>& mine,
+                        std::map<long long, Group>& into) {
+            for (const Run& r : mine)
+                if (!r.index || !scan.indexRange(db, table, r.from, r.to, into))
+                    scan.run(db, table, r.from, r.to, into);
+        };
+        if (sides[1].empty() || total < splitAtLeast || !file || !*file) {
+            for (const auto& side : sides)
+                read(db_, laf_, side, byRoot_);
         } else {
-            const long long mid = lo + (hi - lo) / 2;
-            std::map<long long, Group> upper;
-            auto other = std::async(std::launch::async, [&] {
-                DbHandle peer = openConnection(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
-                exec(peer.get(), "PRAGMA mmap_size=" + std::to_string(1LL << 40));
-                scan.run(peer.get(), "main." + quoteIdent(name_), mid + 1, hi, upper);
+            std::map<long long, Group> other;
+            auto peer = std::async(std::launch::async, [&] {
+                DbHandle db = openConnection(file, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+                exec(db.get(), "PRAGMA mmap_size=" + std::to_string(1LL << 40));
+                read(db.get(), "main." + quoteIdent(name_), sides[1], other);
             });
-            // The other half is waited for however this one ends.
+            // The other side is waited for however this one ends.
             try {
-                scan.run(db_, laf_, lo, mid, byRoot_);
+                read(db_, laf_, sides[0], byRoot_);
             } catch (...) {
-                other.wait();
+                peer.wait();
                 throw;
             }
-            other.get();
-            for (auto& [root, part] : upper)
+            peer.get();
+            for (auto& [root, part] : other)
                 merge(byRoot_[root], std::move(part));
         }
+        // A b-tree's rows are picked by their few ranges of rowids (the
+        // recovery writes an interior page's entries apart from its leaves'),
+        // or where they are many, through an index.
         bool ranges = true;
         for (auto& [root, group] : byRoot_) {
             if (group.least == group.most)
@@ -439,15 +623,31 @@ private:
             group.keyed = group.withIds == group.rows;
             group.withRowid = group.withIds > 0;
             group.field.resize(static_cast<size_t>(group.keyed ? group.most : 0));
-            ranges = ranges && group.hi - group.lo + 1 == group.rows;
+            auto& spans = group.spans;
+            std::sort(spans.begin(), spans.end());
+            size_t kept = 0;
+            for (size_t i = 1; i < spans.size(); ++i)
+                if (spans[i].first == spans[kept].second + 1)
+                    spans[kept].second = spans[i].second;
+                else
+                    spans[++kept] = spans[i];
+            spans.resize(spans.empty() ? 0 : kept + 1);
+            ranges = ranges && spans.size() <= 64;
         }
         if (!ranges)
             exec(db_, "CREATE INDEX " + schema_ + "." + quoteIdent(name_ + "_groups") + " ON " +
                           quoteIdent(name_) + " (rootpgno, id)");
-        for (auto& [root, group] : byRoot_)
-            group.where = ranges ? "rowid BETWEEN " + std::to_string(group.lo) + " AND " +
-                                       std::to_string(group.hi)
-                                 : "rootpgno=" + std::to_string(group.root);
+        for (auto& [root, group] : byRoot_) {
+            if (!ranges) {
+                group.where = "rootpgno=" + std::to_string(group.root);
+                continue;
+            }
+            for (const auto& [from, to] : group.spans)
+                group.where += (group.where.empty() ? "(" : " OR ") +
+                               std::string("rowid BETWEEN ") + std::to_string(from) + " AND " +
+                               std::to_string(to);
+            group.where += ")";
+        }
     }
 
     // Turns the integers of each field that holds nothing else into their
@@ -882,26 +1082,34 @@ private:
     }
 
     // The index b-trees: no rowids, one entry per row of a table b-tree,
-    // each ending in a distinct rowid of that table.
+    // each ending in a distinct rowid of that table, as their digests show.
     void markIndexTrees() {
-        std::set<Group*> sorted; // table b-trees whose rowids are sorted
+        // Of the table b-trees that some index b-tree could belong to: the
+        // digest of their rowids, none where a rowid repeats.
+        std::map<const Group*, std::optional<Digest>> tables;
+        auto digestOf = [&](Group& t) -> const std::optional<Digest>& {
+            auto [at, fresh] = tables.try_emplace(&t);
+            if (fresh) {
+                std::sort(t.ids.begin(), t.ids.end());
+                if (std::adjacent_find(t.ids.begin(), t.ids.end()) == t.ids.end()) {
+                    at->second.emplace();
+                    for (long long id : t.ids)
+                        at->second->add(id);
+                }
+            }
+            return at->second;
+        };
         for (auto& [root, g] : byRoot_) {
             if (g.withRowid || g.fields < 2 || !g.entries)
                 continue;
-            std::sort(g.last.begin(), g.last.end());
-            for (auto& [troot, t] : byRoot_) {
-                if (!t.keyed || t.rows != g.rows)
-                    continue;
-                if (sorted.insert(&t).second)
-                    std::sort(t.ids.begin(), t.ids.end());
-                // Both sorted, the table's rowids distinct: equal lists mean
-                // one entry for each row.
-                if (g.last == t.ids &&
-                    std::adjacent_find(t.ids.begin(), t.ids.end()) == t.ids.end()) {
+            Digest d = g.lastDigest;
+            for (long long v : g.last)
+                d.add(v);
+            for (auto& [troot, t] : byRoot_)
+                if (t.keyed && t.rows == g.rows && digestOf(t) == d) {
                     dropped_.insert(&g);
                     break;
                 }
-            }
         }
     }
 
