@@ -762,6 +762,56 @@ private:
         return out;
     }
 
+    // The name field of a lookup table's b-tree: of several text fields, the
+    // one that an index b-tree of all its rows holds (the format names an
+    // index on the name), else the first.
+    int nameFieldOf(const Group& t, int first) const {
+        std::vector<size_t> texts;
+        for (size_t i = 0; i < t.field.size(); ++i)
+            if ((t.field[i].kinds & HasText) && !(t.field[i].kinds & ~(HasText | HasNull)))
+                texts.push_back(i);
+        if (texts.size() < 2)
+            return first;
+        Digest rowids;
+        for (long long id : t.ids)
+            rowids.add(id);
+        std::map<long long, std::vector<std::optional<std::string>>> byId;
+        std::string fields;
+        for (size_t i : texts)
+            fields += ", c" + std::to_string(i);
+        Stmt rows(db_, "SELECT id" + fields + " FROM " + laf_ + " WHERE " + t.where);
+        while (rows.step()) {
+            auto& values = byId[rows.integer(0)];
+            for (size_t k = 0; k < texts.size(); ++k)
+                values.push_back(
+                    sqlite3_column_type(rows.get(), static_cast<int>(k) + 1) == SQLITE_NULL
+                        ? std::nullopt
+                        : std::optional(columnText(rows.get(), static_cast<int>(k) + 1)));
+        }
+        std::set<size_t> held;
+        for (const auto& [root, g] : byRoot_) {
+            Digest d = g.lastDigest;
+            for (long long v : g.last)
+                d.add(v);
+            if (g.withRowid || !g.entries || g.fields != 2 || g.rows != t.rows || !(d == rowids))
+                continue;
+            std::vector<bool> holds(texts.size(), true);
+            Stmt entries(db_, "SELECT c0, c1 FROM " + laf_ + " WHERE " + g.where);
+            while (entries.step()) {
+                const auto row = byId.find(entries.integer(1));
+                const bool null = sqlite3_column_type(entries.get(), 0) == SQLITE_NULL;
+                for (size_t k = 0; k < texts.size(); ++k)
+                    holds[k] =
+                        holds[k] && row != byId.end() &&
+                        (null ? !row->second[k] : row->second[k] == columnText(entries.get(), 0));
+            }
+            for (size_t k = 0; k < texts.size(); ++k)
+                if (holds[k])
+                    held.insert(texts[k]);
+        }
+        return held.size() == 1 ? static_cast<int>(*held.begin()) : first;
+    }
+
     // Whether a field's codes could refer to a candidate: its table holds
     // nearly all of them, and they spread over its range of codes.
     static bool explains(const std::vector<long long>& named, const Codes& c) {
@@ -1015,7 +1065,9 @@ private:
             const Codes* c = lookups[i].codes;
             if (!c || homeNamed(l.table) || !free(*c->group))
                 continue;
-            Home h = made(*c->group, l.table, {{c->at, l.codeField}, {c->nameAt, l.nameField}}, -1);
+            Home h =
+                made(*c->group, l.table,
+                     {{c->at, l.codeField}, {nameFieldOf(*c->group, c->nameAt), l.nameField}}, -1);
             for (const RebuildLayout::Index& index : l.indexes)
                 h.indexes.push_back(index.sql);
             homes_.push_back(std::move(h));

@@ -81,8 +81,7 @@ std::multiset<std::string> writeCatalogue(const std::string& path, const Shape& 
         auto& c = codes.emplace_back();
         for (int r = 0; r < entries; ++r) // distinct by their last digits, none -1
             c.push_back(1000LL * pick(2000000) - 1000000000 + r);
-        // Code and name either way round; a further number anywhere, or text after the name
-        // (the first text field is taken for the name).
+        // Code and name either way round; a further number or text anywhere.
         Table t{table,
                 {{stem + std::string(" Code"), Code, true, tables.size()},
                  {stem + std::string(" Name"), Text, true}},
@@ -90,7 +89,7 @@ std::multiset<std::string> writeCatalogue(const std::string& path, const Shape& 
         const bool number = pick(2), nameFirst = pick(2);
         if (nameFirst)
             std::swap(t.fields[0], t.fields[1]);
-        const int at = number ? pick(3) : nameFirst ? 1 + pick(2) : 2;
+        const int at = pick(3);
         t.fields.insert(t.fields.begin() + at,
                         {number ? "Sort Order" : "Remark", number ? Rising : Text});
         tables.push_back(std::move(t));
@@ -131,6 +130,11 @@ std::multiset<std::string> writeCatalogue(const std::string& path, const Shape& 
                 (i ? ", \"" : "\"") + (f.known ? f.name : "Field " + std::to_string(i + 1)) + '"';
             made = made || !f.known;
         }
+        // An index each: a lookup's on its name, as the format has it, else on the last field.
+        const Field& indexed = *std::find_if(t.fields.begin(), t.fields.end(), [&](const Field& f) {
+            return (f.known && f.kind == Text && f.name != "Product Name") ||
+                   &f == &t.fields.back();
+        });
         for (int r = 0; r < t.rows; ++r) {
             std::string row;
             for (const Field& f : t.fields)
@@ -139,7 +143,7 @@ std::multiset<std::string> writeCatalogue(const std::string& path, const Shape& 
         }
         sql += "CREATE TABLE [" + t.name + "] (" + fields + "); INSERT INTO [" + t.name +
                "] VALUES " + rows + "; CREATE INDEX [" + t.name + " Index] ON [" + t.name + "] ([" +
-               t.fields.back().name + "]);"; // an index each, on the last field
+               indexed.name + "]);";
         if (made && !s.smallPages)
             lines.insert("repair: the field names of table \"" + t.name +
                          "\" were lost with the file's schema; its fields are now " + named);
