@@ -157,6 +157,29 @@ struct Scan {
     int columns = 0; // c0 ... c(columns - 1)
     std::string marker;
 
+    // Counts a row of b-tree root at rowid at with n fields into its group,
+    // which g points to afterwards (it points to the last row's).
+    static void count(std::map<long long, Group>& byRoot, Group*& g, long long root, long long at,
+                      int n) {
+        if (!g || g->root != root) {
+            g = &byRoot[root];
+            if (g->rows == 0) {
+                g->root = root;
+                g->lo = g->hi = at;
+                g->least = g->most = n;
+            }
+        }
+        ++g->rows;
+        g->lo = std::min(g->lo, at);
+        g->hi = std::max(g->hi, at);
+        g->least = std::min(g->least, n);
+        g->most = std::max(g->most, n);
+        if (!g->spans.empty() && g->spans.back().second + 1 == at)
+            g->spans.back().second = at;
+        else
+            g->spans.emplace_back(at, at);
+    }
+
     // The last field of a row, as SQL.
     std::string lastField() const {
         std::string last = "CASE nfield";
@@ -183,24 +206,8 @@ struct Scan {
                 return false;
             const long long root = st.integer(0), at = st.integer(1);
             const int n = static_cast<int>(st.integer(2));
-            if (!g || g->root != root) {
-                g = &parts[root];
-                if (g->rows == 0) {
-                    g->root = root;
-                    g->lo = g->hi = at;
-                    g->least = g->most = n;
-                    g->schema = false;
-                }
-            }
-            ++g->rows;
-            g->lo = std::min(g->lo, at);
-            if (!g->spans.empty() && g->spans.back().second + 1 == at)
-                g->spans.back().second = at;
-            else
-                g->spans.emplace_back(at, at);
-            g->hi = std::max(g->hi, at);
-            g->least = std::min(g->least, n);
-            g->most = std::max(g->most, n);
+            count(parts, g, root, at, n);
+            g->schema = false;
             if (!g->entries)
                 continue;
             if (sqlite3_column_type(s, 4) == SQLITE_INTEGER)
@@ -228,23 +235,7 @@ struct Scan {
         while (st.step()) {
             long long root = st.integer(0), at = st.integer(1);
             int n = static_cast<int>(st.integer(2));
-            if (!g || g->root != root) {
-                g = &byRoot[root];
-                if (g->rows == 0) {
-                    g->root = root;
-                    g->lo = g->hi = at;
-                    g->least = g->most = n;
-                }
-            }
-            ++g->rows;
-            g->lo = std::min(g->lo, at);
-            if (!g->spans.empty() && g->spans.back().second + 1 == at)
-                g->spans.back().second = at;
-            else
-                g->spans.emplace_back(at, at);
-            g->hi = std::max(g->hi, at);
-            g->least = std::min(g->least, n);
-            g->most = std::max(g->most, n);
+            count(byRoot, g, root, at, n);
             if (sqlite3_column_type(s, 3) == SQLITE_NULL) {
                 g->schema = false;
                 if (g->entries) {
