@@ -1213,7 +1213,6 @@ private:
     std::vector<Home> homes_;
     std::vector<std::pair<std::string, std::string>> later_; // views and triggers, made last
     std::set<const Group*> schemaTrees_;                     // rows of the old schema
-    bool schemaUsed_ = false;                                // a table made from them
     std::set<const Group*> dropped_;                         // moved whole, or index b-trees
     std::map<const Group*, std::string> refused_; // moved but for rows the table refused:
                                                   // the condition that picks those
